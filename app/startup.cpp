@@ -1,0 +1,87 @@
+#include "app/app.h"
+#include "runtime/gui/gui.h"
+
+#include <commctrl.h>
+#include <objbase.h>
+
+namespace {
+
+AppState app_state{};
+
+constexpr wchar_t kToolSuffix[] = L"\\system32\\bcdedit.exe";
+constexpr wchar_t kArgumentPrefix[] = L"/set {Default} bootmenupolicy ";
+constexpr wchar_t kInfoTitle[] = L"Info";
+constexpr wchar_t kTooOldText[] = L"You need Windows 8 or higher to use this program";
+constexpr uint32_t kInformationIcon = MB_ICONINFORMATION;
+
+// Tab, hot-key, date, extended combo box and internet-address classes.
+constexpr DWORD kCommonControlClasses = 0xB48;
+
+void InitCommonControlsAndCom() {
+    INITCOMMONCONTROLSEX classes{.dwSize = sizeof(INITCOMMONCONTROLSEX),
+                                 .dwICC = kCommonControlClasses};
+    InitCommonControlsEx(&classes);
+    // Makes this thread a single-threaded apartment for the life of the process.
+    const HRESULT joined = CoInitialize(nullptr);
+    (void)joined;
+}
+
+} // namespace
+
+AppState& App_State() {
+    return app_state;
+}
+
+void App_InitLibraries() {
+    String_Init(); // 1
+    Map_Init();    // 2
+    // 3: event queue (Event_Init) joins here.
+    Tls_Init();    // 4
+    Font_Init();   // 5
+    Memory_Init(); // 6
+    // 7 to 11: vector drawing, image codecs, BMP codec, image registry and image blending
+    // belong to the imaging libraries, which nothing here uses.
+    // 12: window library (Window_Init) joins here.
+    // 13: gadget library (Gadget_Init) joins here.
+    // 14: program runner joins here.
+    InitCommonControlsAndCom(); // 15
+}
+
+void App_BuildStrings() {
+    RtStringOwner system_root(Env_Get(L"systemroot"));
+    String_Free(app_state.tool_path);
+    app_state.tool_path = String_Concat(system_root.get(), kToolSuffix);
+    String_Free(app_state.argument_prefix);
+    app_state.argument_prefix = String_Copy(kArgumentPrefix);
+}
+
+void App_TerminateLibraries() {
+    // 1: program runner, 2: gadget library (Gadget_End) and 3: window library (Window_End) join
+    // here. 4 to 6 belong to the imaging libraries.
+    Font_End(); // 7
+    // 8: event queue (Event_End) joins here.
+    // 9: map support has nothing to end.
+    Memory_End(); // 10
+
+    // The application's strings live in the string workspace's heap, which goes next.
+    app_state.tool_path = nullptr;
+    app_state.argument_prefix = nullptr;
+    app_state.message_text = nullptr;
+    String_End();
+}
+
+bool App_VersionGatePasses(int64_t version_code) {
+    return version_code > kOldestRefusedVersion;
+}
+
+UINT App_Run() {
+    App_InitLibraries();
+    App_BuildStrings();
+    if (!App_VersionGatePasses(OS_VersionCode())) {
+        Requester_Message(kInfoTitle, kTooOldText, kInformationIcon);
+    } else {
+        // The main window and its event loop join here.
+    }
+    App_TerminateLibraries();
+    return app_state.exit_code;
+}

@@ -1,0 +1,54 @@
+#include "support/window_driver.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+// A copy of the program under its own name, so that Wine's per-program version applies to it.
+std::wstring ProgramCopy(const std::wstring& name) {
+    const std::wstring program = driver::OwnFolder() + L"..\\..\\app\\Kestrevel.exe";
+    const std::wstring copy = driver::OwnFolder() + name;
+    return CopyFileW(program.c_str(), copy.c_str(), FALSE) ? copy : std::wstring();
+}
+
+} // namespace
+
+TEST(VersionGate, WindowsSevenGetsOnlyTheRefusalAndExitCodeZero) {
+    if (!driver::RunningUnderWine()) {
+        GTEST_SKIP() << "needs Wine's per-program version settings";
+    }
+    const std::wstring name = L"Kestrevel_win2008r2.exe";
+    ASSERT_TRUE(driver::SetWineVersionFor(name, L"win2008r2")); // 6.1 workstation
+    const std::wstring program = ProgramCopy(name);
+    ASSERT_FALSE(program.empty());
+
+    driver::ChildProcess kestrevel;
+    ASSERT_TRUE(kestrevel.Start(L"\"" + program + L"\""));
+    HWND box = driver::WaitForWindow(kestrevel.id(), L"#32770", L"Info", 20000);
+    ASSERT_NE(box, nullptr) << "no refusal message";
+    EXPECT_EQ(driver::MessageBoxText(box), L"You need Windows 8 or higher to use this program");
+    EXPECT_TRUE(driver::MessageBoxHasIcon(box)) << "the refusal shows the information icon";
+    EXPECT_EQ(driver::TopWindowsOf(kestrevel.id()).size(), 1u) << "the message is the only window";
+
+    ASSERT_TRUE(driver::BringToFront(box));
+    driver::PressKey(VK_RETURN);
+    EXPECT_EQ(kestrevel.WaitForExit(20000), 0);
+    DeleteFileW(program.c_str());
+}
+
+TEST(VersionGate, CurrentWindowsPassesAndEndsWithExitCodeZero) {
+    const std::wstring name = L"Kestrevel_win10.exe";
+    if (driver::RunningUnderWine()) {
+        ASSERT_TRUE(driver::SetWineVersionFor(name, L"win10"));
+    }
+    const std::wstring program = ProgramCopy(name);
+    ASSERT_FALSE(program.empty());
+    driver::ChildProcess kestrevel;
+    ASSERT_TRUE(kestrevel.Start(L"\"" + program + L"\""));
+    // Until the main window exists, a passing gate goes straight to shutdown.
+    EXPECT_EQ(kestrevel.WaitForExit(20000), 0);
+    EXPECT_EQ(driver::WaitForWindow(kestrevel.id(), L"#32770", nullptr, 0), nullptr);
+    DeleteFileW(program.c_str());
+}

@@ -1,0 +1,161 @@
+#include "runtime/gui/gui.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+HWND MakeWindow(const wchar_t* title, DWORD ex_style, bool visible) {
+    static bool registered = false;
+    if (!registered) {
+        WNDCLASSW window_class{.lpfnWndProc = DefWindowProcW,
+                               .hInstance = GetModuleHandleW(nullptr),
+                               .lpszClassName = L"RequesterTestWindow"};
+        RegisterClassW(&window_class);
+        registered = true;
+    }
+    HWND window =
+        CreateWindowExW(ex_style, L"RequesterTestWindow", title, WS_OVERLAPPEDWINDOW, 50, 50, 200,
+                        100, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    if (visible) {
+        ShowWindow(window, SW_SHOWNORMAL);
+    }
+    return window;
+}
+
+bool IsTopmost(HWND window) {
+    return (GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+}
+
+int ListLength() {
+    int count = 0;
+    for (void* entry = Requester_SuspendedList(); entry; entry = Objects_ListNext(entry)) {
+        ++count;
+    }
+    return count;
+}
+
+// What the timer saw while the box was up.
+struct Observed {
+    bool seen = false;
+    HWND box = nullptr;
+    HWND box_owner = nullptr;
+    bool enabled_active = false, enabled_plain = false, enabled_disabled = false,
+         enabled_hidden = false, topmost_topmost = false;
+    int list_length = 0;
+    std::wstring text;
+};
+
+Observed observed;
+HWND active_window, plain_window, disabled_window, hidden_window, topmost_window;
+
+BOOL CALLBACK FindBox(HWND window, LPARAM found) {
+    wchar_t class_name[16] = {};
+    GetClassNameW(window, class_name, 16);
+    if (wcscmp(class_name, L"#32770") == 0 && IsWindowVisible(window)) {
+        *reinterpret_cast<HWND*>(found) = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void CALLBACK InspectAndClose(HWND, UINT, UINT_PTR timer, DWORD) {
+    HWND box = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), FindBox, reinterpret_cast<LPARAM>(&box));
+    if (!box) {
+        return; // not shown yet: try again on the next tick
+    }
+    KillTimer(nullptr, timer);
+    observed.seen = true;
+    observed.box = box;
+    observed.box_owner = GetWindow(box, GW_OWNER);
+    observed.enabled_plain = IsWindowEnabled(plain_window);
+    observed.enabled_disabled = IsWindowEnabled(disabled_window);
+    observed.enabled_hidden = IsWindowEnabled(hidden_window);
+    observed.topmost_topmost = IsTopmost(topmost_window);
+    observed.list_length = ListLength();
+    wchar_t caption[64] = {};
+    GetWindowTextW(box, caption, 64);
+    observed.text = caption;
+    EndDialog(box, IDOK);
+}
+
+} // namespace
+
+TEST(Requester, SuspendsTheThreadsWindowsAndPutsThemBack) {
+    plain_window = MakeWindow(L"plain", 0, true);
+    disabled_window = MakeWindow(L"disabled", 0, true);
+    EnableWindow(disabled_window, FALSE);
+    hidden_window = MakeWindow(L"hidden", 0, false);
+    topmost_window = MakeWindow(L"topmost", WS_EX_TOPMOST, true);
+    active_window = MakeWindow(L"active", 0, true);
+    SetForegroundWindow(active_window);
+    ASSERT_EQ(GetForegroundWindow(), active_window) << "the test needs a desktop with focus";
+    ASSERT_TRUE(IsTopmost(topmost_window));
+
+    EXPECT_EQ(Requester_PickOwner(), active_window);
+    observed = Observed{};
+    SetTimer(nullptr, 0, 100, InspectAndClose);
+    const int64_t result = Requester_Message(L"Titre", L"Texte é", MB_ICONINFORMATION);
+
+    EXPECT_EQ(result, IDOK);
+    ASSERT_TRUE(observed.seen);
+    EXPECT_EQ(observed.text, L"Titre");
+    EXPECT_EQ(observed.box_owner, active_window) << "the foreground window of this process owns it";
+    EXPECT_FALSE(observed.enabled_plain) << "a visible enabled window is disabled";
+    EXPECT_FALSE(observed.enabled_disabled);
+    EXPECT_TRUE(observed.enabled_hidden) << "a hidden window is left alone";
+    EXPECT_FALSE(observed.topmost_topmost) << "topmost windows are lowered during the box";
+    EXPECT_EQ(observed.list_length, 4) << "four visible windows of this thread";
+
+    EXPECT_TRUE(IsWindowEnabled(plain_window)) << "enabled again afterwards";
+    EXPECT_FALSE(IsWindowEnabled(disabled_window)) << "an already disabled window stays so";
+    EXPECT_TRUE(IsWindowEnabled(hidden_window));
+    EXPECT_TRUE(IsWindowEnabled(active_window));
+    EXPECT_FALSE(IsWindowVisible(hidden_window));
+    EXPECT_TRUE(IsTopmost(topmost_window)) << "topmost again afterwards";
+    EXPECT_FALSE(IsTopmost(plain_window));
+    EXPECT_EQ(Requester_SuspendedList(), nullptr) << "the list is empty afterwards";
+
+    for (HWND window :
+         {plain_window, disabled_window, hidden_window, topmost_window, active_window}) {
+        DestroyWindow(window);
+    }
+}
+
+TEST(Requester, WithoutVisibleWindowsNothingIsSuspended) {
+    HWND hidden = MakeWindow(L"alone", 0, false);
+    observed = Observed{};
+    hidden_window = plain_window = disabled_window = topmost_window = hidden;
+    SetTimer(nullptr, 0, 100, InspectAndClose);
+    EXPECT_EQ(Requester_Message(L"Info", L"Rien", 0), IDOK);
+    ASSERT_TRUE(observed.seen);
+    EXPECT_EQ(observed.list_length, 0);
+    EXPECT_TRUE(observed.enabled_hidden);
+    EXPECT_EQ(Requester_SuspendedList(), nullptr);
+    DestroyWindow(hidden);
+}
+
+TEST(Requester, AnotherThreadsEntriesAreLeftAlone) {
+    // An entry recorded by another thread must survive this thread's restoring pass.
+    HWND window = MakeWindow(L"mine", 0, true);
+    DWORD other_thread_entries = 0;
+    HANDLE thread = CreateThread(
+        nullptr, 0,
+        [](void* count) -> DWORD {
+            HWND own = MakeWindow(L"other", 0, true);
+            Requester_CollectWindow(own, 0);
+            *static_cast<DWORD*>(count) = 1;
+            return 0;
+        },
+        &other_thread_entries, 0, nullptr);
+    WaitForSingleObject(thread, 10000);
+    CloseHandle(thread);
+    ASSERT_EQ(other_thread_entries, 1u);
+    ASSERT_EQ(ListLength(), 1);
+    Requester_SetModal(1);
+    EXPECT_EQ(ListLength(), 2);
+    Requester_SetModal(0);
+    EXPECT_EQ(ListLength(), 1) << "the other thread's entry stays";
+    EXPECT_TRUE(IsWindowEnabled(window));
+    DestroyWindow(window);
+}

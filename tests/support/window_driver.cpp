@@ -1,0 +1,203 @@
+#include "support/window_driver.h"
+
+namespace driver {
+
+namespace {
+
+struct Search {
+    DWORD process_id;
+    const wchar_t* class_name;
+    const wchar_t* caption;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectTop(HWND window, LPARAM parameter) {
+    auto* search = reinterpret_cast<Search*>(parameter);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner != search->process_id || !IsWindowVisible(window)) {
+        return TRUE;
+    }
+    if (search->class_name && ClassOf(window) != search->class_name) {
+        return TRUE;
+    }
+    if (search->caption && TextOf(window) != search->caption) {
+        return TRUE;
+    }
+    search->found.push_back(window);
+    return TRUE;
+}
+
+BOOL CALLBACK CollectChild(HWND window, LPARAM parameter) {
+    auto* search = reinterpret_cast<Search*>(parameter);
+    if (!search->class_name || ClassOf(window) == search->class_name) {
+        search->found.push_back(window);
+    }
+    return TRUE;
+}
+
+void SendMouse(DWORD flags, int x, int y) {
+    // Every event carries the absolute position: Wine may otherwise deliver it elsewhere.
+    const int width = GetSystemMetrics(SM_CXSCREEN);
+    const int height = GetSystemMetrics(SM_CYSCREEN);
+    INPUT input{.type = INPUT_MOUSE};
+    input.mi.dx = static_cast<LONG>((x * 65535LL + width / 2) / (width - 1));
+    input.mi.dy = static_cast<LONG>((y * 65535LL + height / 2) / (height - 1));
+    input.mi.dwFlags = flags | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_MOVE;
+    SendInput(1, &input, sizeof(INPUT));
+}
+
+void SendKey(WORD key, bool up) {
+    INPUT input{.type = INPUT_KEYBOARD};
+    input.ki.wVk = key;
+    input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    SendInput(1, &input, sizeof(INPUT));
+}
+
+} // namespace
+
+std::wstring TextOf(HWND window) {
+    wchar_t text[1024] = {};
+    GetWindowTextW(window, text, 1024);
+    return text;
+}
+
+std::wstring ClassOf(HWND window) {
+    wchar_t name[256] = {};
+    GetClassNameW(window, name, 256);
+    return name;
+}
+
+std::vector<HWND> TopWindowsOf(DWORD process_id) {
+    Search search{process_id, nullptr, nullptr, {}};
+    EnumWindows(CollectTop, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+HWND WaitForWindow(DWORD process_id, const wchar_t* class_name, const wchar_t* caption,
+                   DWORD timeout_ms) {
+    const ULONGLONG deadline = GetTickCount64() + timeout_ms;
+    do {
+        Search search{process_id, class_name, caption, {}};
+        EnumWindows(CollectTop, reinterpret_cast<LPARAM>(&search));
+        if (!search.found.empty()) {
+            return search.found.front();
+        }
+        Sleep(50);
+    } while (GetTickCount64() < deadline);
+    return nullptr;
+}
+
+std::vector<HWND> ChildrenOf(HWND parent, const wchar_t* class_name) {
+    Search search{0, class_name, nullptr, {}};
+    EnumChildWindows(parent, CollectChild, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+std::wstring MessageBoxText(HWND box) {
+    // The message text is the static control with the id 0xFFFF.
+    return TextOf(GetDlgItem(box, 0xFFFF));
+}
+
+bool MessageBoxHasIcon(HWND box) {
+    for (HWND control : ChildrenOf(box, L"Static")) {
+        if ((GetWindowLongPtrW(control, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
+            IsWindowVisible(control) && SendMessageW(control, STM_GETICON, 0, 0)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void PressKey(WORD key, bool with_shift) {
+    if (with_shift) {
+        SendKey(VK_SHIFT, false);
+    }
+    SendKey(key, false);
+    SendKey(key, true);
+    if (with_shift) {
+        SendKey(VK_SHIFT, true);
+    }
+}
+
+void ClickAt(int x, int y) {
+    SendMouse(0, x, y);
+    Sleep(30);
+    SendMouse(MOUSEEVENTF_LEFTDOWN, x, y);
+    Sleep(30);
+    SendMouse(MOUSEEVENTF_LEFTUP, x, y);
+}
+
+void ClickCentre(HWND window) {
+    RECT rect{};
+    GetWindowRect(window, &rect);
+    ClickAt((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+}
+
+bool BringToFront(HWND window) {
+    for (int attempt = 0; attempt < 40; ++attempt) {
+        SetForegroundWindow(window);
+        if (GetForegroundWindow() == window) {
+            return true;
+        }
+        Sleep(50);
+    }
+    return false;
+}
+
+ChildProcess::~ChildProcess() {
+    if (info_.hProcess) {
+        if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) {
+            TerminateProcess(info_.hProcess, 99);
+            WaitForSingleObject(info_.hProcess, 5000);
+        }
+        CloseHandle(info_.hProcess);
+    }
+    if (info_.hThread) {
+        CloseHandle(info_.hThread);
+    }
+}
+
+bool ChildProcess::Start(const std::wstring& command_line, const wchar_t* folder) {
+    std::wstring command = command_line;
+    STARTUPINFOW startup{.cb = sizeof(STARTUPINFOW)};
+    return CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, folder,
+                          &startup, &info_) != FALSE;
+}
+
+long ChildProcess::WaitForExit(DWORD timeout_ms) {
+    if (!info_.hProcess || WaitForSingleObject(info_.hProcess, timeout_ms) != WAIT_OBJECT_0) {
+        return -1;
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(info_.hProcess, &code);
+    return static_cast<long>(code);
+}
+
+std::wstring OwnFolder() {
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring folder(self);
+    folder.resize(folder.find_last_of(L'\\') + 1);
+    return folder;
+}
+
+bool SetWineVersionFor(const std::wstring& exe_name, const std::wstring& setting) {
+    const std::wstring key = L"Software\\Wine\\AppDefaults\\" + exe_name;
+    HKEY handle = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                        &handle, nullptr) != ERROR_SUCCESS) {
+        return false;
+    }
+    const LSTATUS status = RegSetValueExW(
+        handle, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(setting.c_str()),
+        static_cast<DWORD>((setting.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(handle);
+    return status == ERROR_SUCCESS;
+}
+
+bool RunningUnderWine() {
+    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
+} // namespace driver

@@ -1,0 +1,58 @@
+// Drives a program's windows from outside, as a person would: finds them by process, class and
+// caption, reads their texts and sends real keys and clicks.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace driver {
+
+std::wstring TextOf(HWND window);
+std::wstring ClassOf(HWND window);
+
+// Visible top-level windows of a process.
+std::vector<HWND> TopWindowsOf(DWORD process_id);
+// Waits up to `timeout_ms` for a visible top-level window of the process with that class (null
+// for any) and caption (null for any).
+HWND WaitForWindow(DWORD process_id, const wchar_t* class_name, const wchar_t* caption,
+                   DWORD timeout_ms);
+// Child windows of `parent` with that class.
+std::vector<HWND> ChildrenOf(HWND parent, const wchar_t* class_name);
+
+// The text of a message box (its static text control).
+std::wstring MessageBoxText(HWND box);
+// Whether a message box shows an icon.
+bool MessageBoxHasIcon(HWND box);
+
+// Real input through SendInput.
+void PressKey(WORD key, bool with_shift = false);
+void ClickAt(int x, int y);
+void ClickCentre(HWND window);
+bool BringToFront(HWND window);
+
+// A child process started by a test; killed if it is still running when the owner goes.
+class ChildProcess {
+  public:
+    ChildProcess() = default;
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+    bool Start(const std::wstring& command_line, const wchar_t* folder = nullptr);
+    // The exit code, or -1 when it did not end in time.
+    long WaitForExit(DWORD timeout_ms);
+    DWORD id() const { return info_.dwProcessId; }
+    HANDLE handle() const { return info_.hProcess; }
+
+  private:
+    PROCESS_INFORMATION info_{};
+};
+
+// Folder of the running test executable, with a final backslash.
+std::wstring OwnFolder();
+// Sets the Windows version Wine reports to programs of that file name.
+bool SetWineVersionFor(const std::wstring& exe_name, const std::wstring& setting);
+bool RunningUnderWine();
+
+} // namespace driver
