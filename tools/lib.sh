@@ -83,3 +83,37 @@ kv_stop_all() {
     [ -n "${WINEPREFIX:-}" ] && "$KV_WINESERVER" -k >/dev/null 2>&1 || true
     [ -n "${KV_XVFB_PID:-}" ] && kill "$KV_XVFB_PID" 2>/dev/null || true
 }
+
+# The Windows path of a file inside the prefix's view of the Unix file system.
+kv_windows_path() {
+    echo "Z:$(readlink -f "$1" | tr '/' '\\')"
+}
+
+# Wine has no boot-configuration tool: the demo uses the project's stand-in, which keeps the
+# current policy in a small file as the real tool keeps it in the boot store.
+kv_install_standin() {
+    local standin=$KV_BUILD/standin/system32/bcdedit.exe
+    if [ -f "$standin" ]; then
+        cp "$standin" "$WINEPREFIX/drive_c/windows/system32/bcdedit.exe"
+    fi
+}
+
+# Saves the X screen as a PNG.
+kv_screenshot() {
+    xwd -root -silent | convert xwd:- "png:$1"
+}
+
+kv_drive_demo() {
+    local build=$1
+    local driver=$build/tests/e2e/demo_driver.exe
+    if [ ! -f "$driver" ]; then
+        sleep 3
+        kv_screenshot "$build/kestrevel.png"
+        return
+    fi
+    # The driver captures the Windows desktop itself, at the moments that matter, as BMP files.
+    "$KV_WINE" "$driver" "$(kv_windows_path "$build")"
+    for picture in "$build"/kestrevel*.bmp; do
+        [ -f "$picture" ] && convert "$picture" "${picture%.bmp}.png" && rm -f "$picture"
+    done
+}
