@@ -36,5 +36,10 @@ void App_TerminateLibraries();
 
 bool App_VersionGatePasses(int64_t version_code);
 
+// Runs the boot-configuration tool hidden to set the boot menu policy (POLICY_LEGACY or
+// POLICY_STANDARD) and returns 1 when its report holds the success marker, otherwise 0. Leaves
+// the tool's program object in the application state for the caller to release.
+int64_t PolicySwitch(int64_t policy);
+
 // The whole program from the created heap to the exit code.
 UINT App_Run();

@@ -1,5 +1,6 @@
 #include "app/app.h"
 #include "runtime/gui/gui.h"
+#include "runtime/process/process.h"
 
 #include <commctrl.h>
 #include <objbase.h>
@@ -43,7 +44,7 @@ void App_InitLibraries() {
     // belong to the imaging libraries, which nothing here uses.
     // 12: window library (Window_Init) joins here.
     // 13: gadget library (Gadget_Init) joins here.
-    // 14: program runner joins here.
+    Program_Init();             // 14
     InitCommonControlsAndCom(); // 15
 }
 
@@ -56,8 +57,9 @@ void App_BuildStrings() {
 }
 
 void App_TerminateLibraries() {
-    // 1: program runner, 2: gadget library (Gadget_End) and 3: window library (Window_End) join
-    // here. 4 to 6 belong to the imaging libraries.
+    Program_End(); // 1
+    // 2: gadget library (Gadget_End) and 3: window library (Window_End) join here. 4 to 6 belong
+    // to the imaging libraries.
     Font_End(); // 7
     // 8: event queue (Event_End) joins here.
     // 9: map support has nothing to end.

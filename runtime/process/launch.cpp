@@ -1,0 +1,262 @@
+// Starting a child: directly with CreateProcessW on a command line of our own, or through the
+// shell when that fails and no stream was asked for.
+#include "runtime/process/process.h"
+
+#include <shellapi.h>
+
+#include <initializer_list>
+#include <utility>
+
+namespace {
+
+// Owns one handle that may be null; closes it unless it was handed on.
+class UniqueHandle {
+  public:
+    UniqueHandle() = default;
+    explicit UniqueHandle(HANDLE handle) : handle_(handle) {}
+    ~UniqueHandle() { reset(); }
+    UniqueHandle(const UniqueHandle&) = delete;
+    UniqueHandle& operator=(const UniqueHandle&) = delete;
+
+    HANDLE get() const { return handle_; }
+    HANDLE* put() {
+        reset();
+        return &handle_;
+    }
+    // The handle in place, for calls that swap it.
+    HANDLE* address() { return &handle_; }
+    HANDLE release() { return std::exchange(handle_, nullptr); }
+    void reset() {
+        if (handle_) {
+            CloseHandle(std::exchange(handle_, nullptr));
+        }
+    }
+
+  private:
+    HANDLE handle_ = nullptr;
+};
+
+// The two ends of one anonymous pipe; our end is the one the program object keeps.
+struct PipeEnds {
+    UniqueHandle read;
+    UniqueHandle write;
+};
+
+// Frees the command-line buffer on every path.
+class HeapText {
+  public:
+    explicit HeapText(wchar_t* text) : text_(text) {}
+    ~HeapText() { Runtime_Free(text_); }
+    HeapText(const HeapText&) = delete;
+    HeapText& operator=(const HeapText&) = delete;
+    wchar_t* get() const { return text_; }
+
+  private:
+    wchar_t* text_;
+};
+
+// A program object that goes back to the heap unless the launch hands it out.
+class ReservedObject {
+  public:
+    explicit ReservedObject(bool wanted) : object_(wanted ? Program_NewObject() : nullptr) {}
+    ~ReservedObject() {
+        if (object_) {
+            Program_DropObject(object_);
+        }
+    }
+    ReservedObject(const ReservedObject&) = delete;
+    ReservedObject& operator=(const ReservedObject&) = delete;
+    ProgramObject* get() const { return object_; }
+    ProgramObject* release() { return std::exchange(object_, nullptr); }
+
+  private:
+    ProgramObject* object_;
+};
+
+constexpr DWORD kShellMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+
+bool Has(uint32_t flags, uint32_t flag) {
+    return (flags & flag) != 0;
+}
+
+// The child's standard streams and how CreateProcessW is asked to start it.
+struct ChildSetup {
+    STARTUPINFOW startup;
+    DWORD creation_flags;
+    BOOL inherit_handles;
+
+    // A redirected stream needs inheritable handles, and a new console would not see them.
+    void Redirect() {
+        startup.dwFlags |= STARTF_USESTDHANDLES;
+        inherit_handles = TRUE;
+        creation_flags &= ~static_cast<DWORD>(CREATE_NEW_CONSOLE);
+    }
+};
+
+// Makes a pipe for one redirected stream. `ours` is the end the program object keeps; it is
+// protected so that later children do not inherit it, or EOF would never reach us.
+bool MakePipe(PipeEnds& pipe, bool we_write, SECURITY_ATTRIBUTES* attributes) {
+    if (!CreatePipe(pipe.read.put(), pipe.write.put(), attributes, 0)) {
+        return false;
+    }
+    Program_ProtectHandle(we_write ? pipe.write.address() : pipe.read.address());
+    return true;
+}
+
+// Hands the child the output pipe of an earlier program. Our end of that pipe is not
+// inheritable, so the child gets an inheritable duplicate of it, which we close once it has
+// started; the sender keeps its own handle.
+HANDLE ChainedInput(intptr_t sender_program, UniqueHandle& duplicate) {
+    const ProgramObject* sender = Program_Find(sender_program);
+    if (!sender || !sender->output_pipe) {
+        return nullptr;
+    }
+    if (DuplicateHandle(GetCurrentProcess(), sender->output_pipe, GetCurrentProcess(),
+                        duplicate.put(), 0, TRUE, DUPLICATE_SAME_ACCESS)) {
+        return duplicate.get();
+    }
+    return sender->output_pipe;
+}
+
+void FillObject(ProgramObject* object, HANDLE process, DWORD process_id, HANDLE input,
+                HANDLE output, HANDLE errors, uint32_t flags) {
+    object->process = process;
+    object->process_id = process_id;
+    object->input_pipe = input;
+    object->output_pipe = output;
+    object->error_pipe = errors;
+    object->flags = flags;
+}
+
+intptr_t LaunchThroughShell(const wchar_t* path, const wchar_t* parameters, const wchar_t* folder,
+                            wchar_t* folder_buffer, int show, uint32_t flags,
+                            ReservedObject& object) {
+    if (!folder) {
+        folder = Program_ShellFolder(path, folder_buffer);
+    }
+    SHELLEXECUTEINFOW shell{.cbSize = sizeof(SHELLEXECUTEINFOW),
+                            .fMask = kShellMask,
+                            .hwnd = nullptr,
+                            .lpVerb = nullptr,
+                            .lpFile = path,
+                            .lpParameters = parameters,
+                            .lpDirectory = folder,
+                            .nShow = show};
+    if (!ShellExecuteExW(&shell)) {
+        return 0;
+    }
+    // The shell may hand the document to a program that was already running and give no
+    // process handle; the object then reports a child that has ended.
+    UniqueHandle process(shell.hProcess);
+    if (Has(flags, LAUNCH_WAIT) && process.get()) {
+        WaitForSingleObject(process.get(), INFINITE);
+    }
+    if (!Has(flags, LAUNCH_OBJECT)) {
+        return 1;
+    }
+    FillObject(object.get(), process.release(), PROGRAM_SHELL_PROCESS_ID, nullptr, nullptr, nullptr,
+               flags);
+    return reinterpret_cast<intptr_t>(object.release());
+}
+
+} // namespace
+
+void Program_ProtectHandle(HANDLE* handle) {
+    HANDLE duplicate = nullptr;
+    if (DuplicateHandle(GetCurrentProcess(), *handle, GetCurrentProcess(), &duplicate, 0, FALSE,
+                        DUPLICATE_SAME_ACCESS)) {
+        CloseHandle(*handle);
+        *handle = duplicate;
+    }
+}
+
+intptr_t Program_Launch(const wchar_t* program_path, const wchar_t* parameters,
+                        const wchar_t* working_folder, uint32_t flags, intptr_t sender_program) {
+    const wchar_t* path = program_path ? program_path : L"";
+    const wchar_t* params = parameters ? parameters : L"";
+    const wchar_t* folder = working_folder && working_folder[0] ? working_folder : nullptr;
+    const bool keep_object = Has(flags, LAUNCH_OBJECT);
+
+    SECURITY_ATTRIBUTES inheritable{.nLength = sizeof(SECURITY_ATTRIBUTES),
+                                    .lpSecurityDescriptor = nullptr,
+                                    .bInheritHandle = TRUE};
+    const int show = Has(flags, LAUNCH_HIDE) ? SW_HIDE : SW_SHOWNORMAL;
+    ChildSetup child{.startup = {.cb = sizeof(STARTUPINFOW),
+                                 .dwFlags = STARTF_USESHOWWINDOW,
+                                 .wShowWindow = static_cast<WORD>(show)},
+                     .creation_flags = Has(flags, LAUNCH_HIDE)
+                                           ? DWORD{NORMAL_PRIORITY_CLASS | CREATE_NEW_CONSOLE}
+                                           : DWORD{NORMAL_PRIORITY_CLASS},
+                     .inherit_handles = FALSE};
+
+    PipeEnds input;
+    PipeEnds output;
+    PipeEnds errors;
+    UniqueHandle chained_input;
+
+    HANDLE sender_output =
+        Has(flags, LAUNCH_CHAIN) ? ChainedInput(sender_program, chained_input) : nullptr;
+    if (sender_output) {
+        child.startup.hStdInput = sender_output;
+        child.Redirect();
+    } else if (keep_object && Has(flags, LAUNCH_WRITE_INPUT) &&
+               MakePipe(input, true, &inheritable)) {
+        child.startup.hStdInput = input.read.get();
+        child.Redirect();
+    }
+    if (keep_object && Has(flags, LAUNCH_READ_OUTPUT) && MakePipe(output, false, &inheritable)) {
+        child.startup.hStdOutput = output.write.get();
+        child.Redirect();
+    }
+    if (keep_object && Has(flags, LAUNCH_READ_ERRORS) && MakePipe(errors, false, &inheritable)) {
+        child.startup.hStdError = errors.write.get();
+        child.Redirect();
+    }
+    if (child.startup.dwFlags & STARTF_USESTDHANDLES) {
+        STARTUPINFOW& startup = child.startup;
+        startup.hStdInput = startup.hStdInput ? startup.hStdInput : GetStdHandle(STD_INPUT_HANDLE);
+        startup.hStdOutput =
+            startup.hStdOutput ? startup.hStdOutput : GetStdHandle(STD_OUTPUT_HANDLE);
+        startup.hStdError = startup.hStdError ? startup.hStdError : GetStdHandle(STD_ERROR_HANDLE);
+    }
+
+    // Both records are had before anything starts, so that a heap that cannot give them never
+    // leaves a child running that nobody tracks. Every handle made so far closes on return.
+    HeapText command_line(Program_BuildCommandLine(path, params));
+    ReservedObject object(keep_object);
+    if (!command_line.get() || (keep_object && !object.get())) {
+        return 0;
+    }
+
+    PROCESS_INFORMATION started{};
+    if (CreateProcessW(nullptr, command_line.get(), nullptr, nullptr, child.inherit_handles,
+                       child.creation_flags, nullptr, folder, &child.startup, &started)) {
+        UniqueHandle process(started.hProcess);
+        // The child's ends go now, so that the child's exit brings EOF to our read ends.
+        output.write.reset();
+        input.read.reset();
+        errors.write.reset();
+        chained_input.reset();
+        CloseHandle(started.hThread);
+        if (Has(flags, LAUNCH_WAIT)) {
+            WaitForSingleObject(process.get(), INFINITE);
+        }
+        if (!keep_object) {
+            return 1;
+        }
+        FillObject(object.get(), process.release(), started.dwProcessId, input.write.release(),
+                   output.read.release(), errors.read.release(), flags);
+        return reinterpret_cast<intptr_t>(object.release());
+    }
+
+    // Nothing started: every pipe end made for it closes here (never the sender's handle).
+    for (PipeEnds* pipe : {&input, &output, &errors}) {
+        pipe->read.reset();
+        pipe->write.reset();
+    }
+    chained_input.reset();
+    if (flags & LAUNCH_STREAM_MASK) {
+        return 0;
+    }
+    return LaunchThroughShell(path, params, folder, command_line.get(), show, flags, object);
+}

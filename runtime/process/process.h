@@ -1,0 +1,103 @@
+// The program runner: starts child programs, optionally with pipes for their standard streams,
+// and reports on them (running state, waiting output, output lines) until they are released.
+#pragma once
+
+#include "runtime/core/core.h"
+
+#include <cstdint>
+
+// ---------------------------------------------------------------------------------------------
+// Launch flags
+// ---------------------------------------------------------------------------------------------
+
+// Waits without limit for the child to end. A child that fills a pipe nobody reads meanwhile
+// never ends, so with the pipe flags it suits only children that write little.
+constexpr uint32_t LAUNCH_WAIT = 1;
+constexpr uint32_t LAUNCH_HIDE = 2;
+constexpr uint32_t LAUNCH_OBJECT = 4;
+constexpr uint32_t LAUNCH_READ_OUTPUT = 8;
+constexpr uint32_t LAUNCH_WRITE_INPUT = 16;
+constexpr uint32_t LAUNCH_READ_ERRORS = 32;
+constexpr uint32_t LAUNCH_CHAIN = 64;
+constexpr uint32_t LAUNCH_TEXT_ANSI = 128;
+constexpr uint32_t LAUNCH_TEXT_UTF8 = 256;
+constexpr uint32_t LAUNCH_TEXT_UTF16 = 512;
+
+// Any of these means the caller wants the child's streams, which the shell cannot give.
+constexpr uint32_t LAUNCH_STREAM_MASK =
+    LAUNCH_READ_OUTPUT | LAUNCH_WRITE_INPUT | LAUNCH_READ_ERRORS | LAUNCH_CHAIN;
+
+// Process id of a child started through the shell.
+constexpr DWORD PROGRAM_SHELL_PROCESS_ID = 0xFFFFFFFF;
+
+// ---------------------------------------------------------------------------------------------
+// Program objects
+// ---------------------------------------------------------------------------------------------
+
+// One child started with LAUNCH_OBJECT. It is an item of the program list and its address is
+// its identity; it owns every handle in it.
+struct ProgramObject {
+    HANDLE process;     // null when the shell started nothing new
+    DWORD process_id;   // PROGRAM_SHELL_PROCESS_ID when started through the shell
+    HANDLE input_pipe;  // our write end of the child's standard input, or null
+    HANDLE output_pipe; // our read end of the child's standard output, or null
+    HANDLE error_pipe;  // our read end of the child's standard error, or null
+    uint32_t flags;     // the launch flags as passed
+};
+
+// A record of the handle-holding registry made at initialisation; releasing one closes its
+// handle.
+struct HandleObject {
+    HANDLE handle;
+};
+
+void Program_Init();
+void Program_End();
+
+// Starts a child. Returns the program object's address with LAUNCH_OBJECT, 1 when the child was
+// started without it, and 0 when nothing was started. Null strings read as empty; an empty
+// working folder means the caller's current folder. `sender_program` is read only with
+// LAUNCH_CHAIN.
+intptr_t Program_Launch(const wchar_t* program_path, const wchar_t* parameters = L"",
+                        const wchar_t* working_folder = L"", uint32_t flags = 0,
+                        intptr_t sender_program = 0);
+
+// `program` when it is a live program object, otherwise 0. Any value may be passed.
+intptr_t Program_IsValid(intptr_t program);
+// 1 while the child runs, and after it has ended for as long as its output pipe holds bytes.
+int Program_IsRunning(intptr_t program);
+// Bytes waiting in the output pipe, 0 when none, without an output pipe or on failure.
+int64_t Program_AvailableOutput(intptr_t program);
+// The next output line without its line end, decoded by the object's text format; the empty
+// string when nothing could be read. Blocks until a line feed or the end of the output.
+RtString Program_ReadLine(intptr_t program);
+// Closes the object's handles and forgets it; the child goes on running.
+void Program_Release(intptr_t program);
+
+// ---------------------------------------------------------------------------------------------
+// Internal steps, open to the tests
+// ---------------------------------------------------------------------------------------------
+
+// Swaps a pipe end we keep for a duplicate that children do not inherit; on failure the handle
+// stays as it was.
+void Program_ProtectHandle(HANDLE* handle);
+
+// The command line for a path and its parameters in a runtime heap block of
+// (length of path + length of parameters + 4) units, or null. The caller frees it with
+// Runtime_Free.
+wchar_t* Program_BuildCommandLine(const wchar_t* program_path, const wchar_t* parameters);
+
+// Writes the folder part of `program_path` (up to and including its last backslash after the
+// first character) into `buffer`, which must hold the path, and returns it; null when there is
+// none.
+const wchar_t* Program_ShellFolder(const wchar_t* program_path, wchar_t* buffer);
+
+// The live program object behind an identity, or null.
+ProgramObject* Program_Find(intptr_t program);
+// A new zeroed program object linked into the program list, or null; and its undoing.
+ProgramObject* Program_NewObject();
+void Program_DropObject(ProgramObject* object);
+
+// The registry of handle-holding records made at initialisation (nothing in the program fills
+// it).
+ObjectRegistry* Program_HandleRegistry();

@@ -1,0 +1,183 @@
+// One line of a child's output, decoded to UTF-16. Nothing after the line feed is taken from
+// the pipe, so the next call starts exactly at the next line and the pipe's byte count keeps
+// telling whether more output waits.
+#include "runtime/process/process.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr size_t kLineGrowth = 4096; // units
+constexpr uint16_t kLineFeed = 0x0A;
+constexpr uint16_t kCarriageReturn = 0x0D;
+
+enum class TextFormat { Ansi, Utf8, Utf16 };
+
+TextFormat FormatOf(uint32_t flags) {
+    if (flags & LAUNCH_TEXT_ANSI) {
+        return TextFormat::Ansi;
+    }
+    if (flags & LAUNCH_TEXT_UTF8) {
+        return TextFormat::Utf8;
+    }
+    if (flags & LAUNCH_TEXT_UTF16) {
+        return TextFormat::Utf16;
+    }
+    return TextFormat::Utf8;
+}
+
+// The units of one line, without its line end; always with room for a terminator.
+class LineBuffer {
+  public:
+    explicit LineBuffer(size_t unit_size)
+        : unit_size_(unit_size), data_(static_cast<char*>(Runtime_Alloc(kLineGrowth * unit_size))),
+          capacity_(data_ ? kLineGrowth : 0) {}
+    ~LineBuffer() { Runtime_Free(data_); }
+    LineBuffer(const LineBuffer&) = delete;
+    LineBuffer& operator=(const LineBuffer&) = delete;
+
+    bool valid() const { return data_ != nullptr; }
+    size_t count() const { return count_; }
+    const char* bytes() const { return data_; }
+    size_t unit_size() const { return unit_size_; }
+
+    // Free units behind the collected ones, keeping one for the terminator; grows the buffer
+    // by one step when it is full. 0 when the heap cannot give more room.
+    size_t Room() {
+        if (count_ + 1 >= capacity_ && !Grow()) {
+            return 0;
+        }
+        return capacity_ - count_ - 1;
+    }
+    char* End() { return data_ + count_ * unit_size_; }
+
+    // Takes `units` units just written at End(), dropping carriage returns wherever they stand.
+    void Keep(size_t units) {
+        char* source = End();
+        for (size_t i = 0; i < units; ++i) {
+            const uint16_t unit = UnitAt(source, i);
+            if (unit != kCarriageReturn) {
+                std::memmove(End(), source + i * unit_size_, unit_size_);
+                ++count_;
+            }
+        }
+    }
+
+    uint16_t UnitAt(const char* place, size_t index) const {
+        uint16_t unit = 0;
+        std::memcpy(&unit, place + index * unit_size_, unit_size_);
+        return unit;
+    }
+
+  private:
+    bool Grow() {
+        const size_t capacity = capacity_ + kLineGrowth;
+        void* grown = HeapReAlloc(Runtime_Heap(), HEAP_ZERO_MEMORY, data_, capacity * unit_size_);
+        if (!grown) {
+            return false;
+        }
+        data_ = static_cast<char*>(grown);
+        capacity_ = capacity;
+        return true;
+    }
+
+    size_t unit_size_;
+    char* data_;
+    size_t capacity_;
+    size_t count_ = 0;
+};
+
+// Whole units already waiting in the pipe, copied into `place` without taking them, and the
+// position of the first line feed among them (or `waiting` when there is none).
+struct LookAhead {
+    size_t waiting;
+    size_t line_feed;
+};
+
+LookAhead Peek(HANDLE pipe, const LineBuffer& line, char* place, size_t room) {
+    DWORD copied = 0;
+    const DWORD bytes = static_cast<DWORD>(std::min<size_t>(room * line.unit_size(), 1u << 20));
+    if (!PeekNamedPipe(pipe, place, bytes, &copied, nullptr, nullptr)) {
+        return {0, 0};
+    }
+    const size_t waiting = copied / line.unit_size();
+    size_t line_feed = 0;
+    while (line_feed < waiting && line.UnitAt(place, line_feed) != kLineFeed) {
+        ++line_feed;
+    }
+    return {waiting, line_feed};
+}
+
+// Reads units up to a line feed, the end of the output or a failed read. What is already
+// waiting is taken in one read that stops right after the line feed; each pipe call is costly
+// (a round trip to the system), so reading unit by unit is kept for when nothing waits.
+void CollectLine(HANDLE pipe, LineBuffer& line) {
+    const size_t unit_size = line.unit_size();
+    for (;;) {
+        const size_t room = line.Room();
+        if (!room) {
+            return; // no memory for more: the rest of the line stays for the next call
+        }
+        char* place = line.End();
+        const LookAhead ahead = Peek(pipe, line, place, room);
+        const bool ends_here = ahead.line_feed < ahead.waiting;
+        // Without whole units waiting, one unit is read and the call waits for it.
+        const size_t wanted = ahead.waiting ? (ends_here ? ahead.line_feed + 1 : ahead.waiting) : 1;
+        DWORD got = 0;
+        if (!ReadFile(pipe, place, static_cast<DWORD>(wanted * unit_size), &got, nullptr) ||
+            got < unit_size) {
+            return; // end of the output, or a lone odd byte of UTF-16, which is lost
+        }
+        const size_t units = got / unit_size;
+        const bool has_line_feed = line.UnitAt(place, units - 1) == kLineFeed;
+        line.Keep(has_line_feed ? units - 1 : units);
+        if (has_line_feed) {
+            return;
+        }
+    }
+}
+
+// Decodes the bytes at the workspace position. Invalid sequences become replacement
+// characters rather than failing the line.
+void AppendDecoded(UINT code_page, const char* bytes, size_t count) {
+    if (!count) {
+        return;
+    }
+    const int units = MultiByteToWideChar(code_page, 0, bytes, static_cast<int>(count), nullptr, 0);
+    if (units <= 0 || !String_Ensure((static_cast<size_t>(units) + 1) * sizeof(wchar_t))) {
+        return;
+    }
+    const int written = MultiByteToWideChar(code_page, 0, bytes, static_cast<int>(count),
+                                            String_At(String_Position()), units);
+    String_Advance(written > 0 ? static_cast<size_t>(written) : 0);
+}
+
+} // namespace
+
+RtString Program_ReadLine(intptr_t program) {
+    const size_t mark = String_Position();
+    const ProgramObject* object = Program_Find(program);
+    if (!object || !object->output_pipe) {
+        return String_Finish(mark);
+    }
+    const TextFormat format = FormatOf(object->flags);
+    const size_t unit_size = format == TextFormat::Utf16 ? sizeof(wchar_t) : 1;
+    LineBuffer line(unit_size);
+    if (!line.valid()) {
+        return String_Finish(mark);
+    }
+    CollectLine(object->output_pipe, line);
+    switch (format) {
+    case TextFormat::Ansi:
+        AppendDecoded(CP_ACP, line.bytes(), line.count());
+        break;
+    case TextFormat::Utf8:
+        AppendDecoded(CP_UTF8, line.bytes(), line.count());
+        break;
+    case TextFormat::Utf16:
+        String_Append(reinterpret_cast<const wchar_t*>(line.bytes()), line.count());
+        break;
+    }
+    return String_Finish(mark);
+}

@@ -1,0 +1,148 @@
+#include "app/app.h"
+#include "process_helpers.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+using process_test::ScopedVariable;
+using process_test::StandinPath;
+using process_test::StandinRoot;
+using process_test::TempFile;
+using process_test::Utf8;
+
+namespace {
+
+// Points systemroot at the stand-in's folder for one test, so that the tool path built at
+// start-up names the stand-in, and puts everything back afterwards.
+class PolicySwitchTest : public testing::Test {
+  protected:
+    void SetUp() override { UseSystemRoot(StandinRoot().c_str()); }
+    void TearDown() override {
+        ReleaseProgram();
+        App_BuildStrings(); // systemroot is back by now
+    }
+
+    void UseSystemRoot(const wchar_t* folder) {
+        root_.emplace(folder);
+        App_BuildStrings();
+    }
+    void ReleaseProgram() {
+        AppState& state = App_State();
+        if (Program_IsValid(state.program)) {
+            Program_Release(state.program);
+        }
+        state.program = 0;
+    }
+    // One switch with the stand-in writing `output` (stand-in escapes); the program object is
+    // checked and released.
+    int64_t SwitchWith(const wchar_t* output, int64_t policy = POLICY_LEGACY) {
+        ScopedVariable text(L"KV_STANDIN_OUTPUT", output);
+        ScopedVariable mode(L"KV_STANDIN_MODE", L"silent");
+        return SwitchAndRelease(policy);
+    }
+    int64_t SwitchInMode(const wchar_t* mode, int64_t policy = POLICY_LEGACY) {
+        ScopedVariable setting(L"KV_STANDIN_MODE", mode);
+        return SwitchAndRelease(policy);
+    }
+    int64_t SwitchAndRelease(int64_t policy) {
+        const int64_t result = PolicySwitch(policy);
+        const intptr_t program = App_State().program;
+        EXPECT_NE(program, 0);
+        EXPECT_EQ(Program_IsValid(program), program) << "the object is left live";
+        EXPECT_EQ(Program_IsRunning(program), 0) << "the tool has ended and was read to the end";
+        ReleaseProgram();
+        return result;
+    }
+
+    TempFile log_{L"kvp"};
+    ScopedVariable log_setting_{L"KV_STANDIN_LOG", log_.path().c_str()};
+
+  private:
+    // Restores systemroot when the test ends.
+    struct Root {
+        explicit Root(const wchar_t* folder) : setting(L"systemroot", folder) {}
+        ScopedVariable setting;
+    };
+    std::optional<Root> root_;
+};
+
+} // namespace
+
+TEST_F(PolicySwitchTest, VerdictFollowsTheSuccessMarker) {
+    // The tool's own reports: a French success (in its OEM code page), a refusal, an English
+    // success (no "ussi" in it), nothing at all.
+    EXPECT_EQ(SwitchInMode(L"success-fr"), 1);
+    EXPECT_EQ(SwitchInMode(L"success-fr", POLICY_STANDARD), 1);
+    EXPECT_EQ(SwitchInMode(L"denied"), 0);
+    EXPECT_EQ(SwitchInMode(L"success-en"), 0);
+    EXPECT_EQ(SwitchInMode(L"silent"), 0);
+    // Inside any word, on any line, also on a last line without a line feed or after 9000
+    // characters.
+    EXPECT_EQ(SwitchWith(L"Discussion en cours"), 1);
+    EXPECT_EQ(SwitchWith(L"Ligne 1\\r\\nLigne 2\\r\\nop\\xC3\\xA9ration r\\xC3\\xA9ussie\\r\\n"),
+              1);
+    EXPECT_EQ(SwitchInMode(L"no-final-newline"), 1);
+    EXPECT_EQ(SwitchInMode(L"long-line"), 1);
+    EXPECT_EQ(SwitchInMode(L"invalid-utf8"), 1);
+    // Case matters, and a line break between the letters hides the marker.
+    EXPECT_EQ(SwitchWith(L"L'OP\\x90RATION A R\\x90USSI.\\r\\n"), 0);
+    EXPECT_EQ(SwitchWith(L"rUssi\\r\\nUSSI\\nussI\\n"), 0);
+    EXPECT_EQ(SwitchWith(L"r\\x82us\\r\\nsi.\\r\\n"), 0);
+    EXPECT_EQ(SwitchWith(L"r\\x82us\\nsi."), 0);
+    // Only the text counts, not the exit code.
+    {
+        ScopedVariable failing(L"KV_STANDIN_EXIT", L"5");
+        EXPECT_EQ(SwitchInMode(L"success-fr"), 1);
+    }
+}
+
+TEST_F(PolicySwitchTest, ReadsOutputThatArrivesSlowly) {
+    ScopedVariable delay(L"KV_STANDIN_DELAY_MS", L"40");
+    EXPECT_EQ(SwitchWith(L"Un\\r\\nDeux\\r\\nr\\x82ussi\\r\\nTrois\\r\\nQuatre"), 1);
+    EXPECT_EQ(SwitchWith(L"Un\\r\\nDeux\\r\\n"), 0);
+}
+
+TEST_F(PolicySwitchTest, RunsTheToolWithThePolicyWord) {
+    TempFile state_file(L"kvs");
+    ScopedVariable state(L"KV_STANDIN_STATE", state_file.path().c_str());
+    const std::string tool = "\"" + Utf8(StandinRoot()) + "\\system32\\bcdedit.exe\"";
+    EXPECT_EQ(Utf8(App_State().tool_path), Utf8(StandinPath()));
+
+    EXPECT_EQ(SwitchInMode(L"success-fr", POLICY_LEGACY), 1);
+    EXPECT_EQ(state_file.Read(), "legacy");
+    EXPECT_EQ(SwitchInMode(L"success-fr", POLICY_STANDARD), 1);
+    EXPECT_EQ(state_file.Read(), "standard");
+    // Any other argument gives the prefix alone, final blank included; the reply decides.
+    EXPECT_EQ(SwitchInMode(L"success-fr", 7), 1);
+    EXPECT_EQ(SwitchInMode(L"denied", -1), 0);
+
+    EXPECT_EQ(log_.Read(), tool + " /set {Default} bootmenupolicy legacy\n" + tool +
+                               " /set {Default} bootmenupolicy standard\n" + tool +
+                               " /set {Default} bootmenupolicy \n" + tool +
+                               " /set {Default} bootmenupolicy \n");
+}
+
+TEST_F(PolicySwitchTest, ToolThatCannotStartGivesZeroAndNoObject) {
+    // A system folder without the tool.
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    UseSystemRoot(temp);
+    App_State().program = 12345; // overwritten by the launch result
+    EXPECT_EQ(PolicySwitch(POLICY_LEGACY), 0);
+    EXPECT_EQ(App_State().program, 0);
+
+    // systemroot unset: the tool is looked for at \system32\bcdedit.exe on the current drive.
+    UseSystemRoot(nullptr);
+    EXPECT_STREQ(App_State().tool_path, L"\\system32\\bcdedit.exe");
+    wchar_t found[MAX_PATH] = {};
+    const bool tool_on_drive =
+        GetFullPathNameW(L"\\system32\\bcdedit.exe", MAX_PATH, found, nullptr) &&
+        GetFileAttributesW(found) != INVALID_FILE_ATTRIBUTES;
+    if (!tool_on_drive) {
+        EXPECT_EQ(PolicySwitch(POLICY_STANDARD), 0);
+        EXPECT_EQ(App_State().program, 0);
+    }
+    EXPECT_EQ(log_.Read(), "") << "the stand-in never ran";
+}

@@ -1,0 +1,228 @@
+// Helpers shared by the program runner's tests and its soak program: where the stand-in tool
+// is, environment settings that undo themselves, and the two resource gauges (handles held by
+// this process, bytes in use on the runtime heap).
+#pragma once
+
+#include "runtime/process/process.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+namespace process_test {
+
+inline std::wstring FullPath(const std::wstring& path) {
+    wchar_t full[MAX_PATH] = {};
+    const DWORD length = GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
+    return length && length < MAX_PATH ? std::wstring(full, length) : path;
+}
+
+// Folder of the running executable, with a final backslash.
+inline std::wstring ExeFolder() {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder = path;
+    return folder.substr(0, folder.find_last_of(L'\\') + 1);
+}
+
+// The folder that plays systemroot: it holds system32\bcdedit.exe, the stand-in. The test
+// executables sit in <build>\tests\process.
+inline std::wstring StandinRoot() {
+    return FullPath(ExeFolder() + L"..\\..\\standin");
+}
+
+inline std::wstring StandinPath() {
+    return StandinRoot() + L"\\system32\\bcdedit.exe";
+}
+
+// Sets an environment variable (null removes it) and puts the old state back on destruction.
+class ScopedVariable {
+  public:
+    ScopedVariable(const wchar_t* name, const wchar_t* value) : name_(name) {
+        wchar_t buffer[32768];
+        const DWORD length = GetEnvironmentVariableW(name, buffer, 32768);
+        had_value_ = length != 0 || GetLastError() != ERROR_ENVVAR_NOT_FOUND;
+        old_value_.assign(buffer, length < 32768 ? length : 0);
+        SetEnvironmentVariableW(name, value);
+    }
+    ~ScopedVariable() {
+        SetEnvironmentVariableW(name_.c_str(), had_value_ ? old_value_.c_str() : nullptr);
+    }
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+  private:
+    std::wstring name_;
+    std::wstring old_value_;
+    bool had_value_ = false;
+};
+
+// A file name in the temporary folder that is deleted again.
+class TempFile {
+  public:
+    explicit TempFile(const wchar_t* prefix) {
+        wchar_t folder[MAX_PATH] = {};
+        wchar_t path[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, folder);
+        GetTempFileNameW(folder, prefix, 0, path);
+        path_ = path;
+    }
+    ~TempFile() { DeleteFileW(path_.c_str()); }
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+    const std::wstring& path() const { return path_; }
+
+    std::string Read() const {
+        std::string bytes;
+        HANDLE file = CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            return bytes;
+        }
+        char buffer[4096];
+        DWORD got = 0;
+        while (ReadFile(file, buffer, sizeof(buffer), &got, nullptr) && got) {
+            bytes.append(buffer, got);
+        }
+        CloseHandle(file);
+        return bytes;
+    }
+
+  private:
+    std::wstring path_;
+};
+
+inline std::string Utf8(const std::wstring& text) {
+    if (text.empty()) {
+        return {};
+    }
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                         nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size,
+                        nullptr, nullptr);
+    return bytes;
+}
+
+// Handles this process holds. Wine answers GetProcessHandleCount with 0, so the system's handle
+// table is counted instead there.
+inline DWORD HandleCount() {
+    DWORD count = 0;
+    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count) {
+        return count;
+    }
+    struct HandleEntry {
+        USHORT process_id;
+        USHORT creator_back_trace_index;
+        UCHAR object_type;
+        UCHAR attributes;
+        USHORT handle;
+        void* object;
+        ACCESS_MASK granted_access;
+    };
+    using QuerySystem = LONG(WINAPI*)(int, void*, ULONG, ULONG*);
+    constexpr int kSystemHandleInformation = 16;
+    const auto query =
+        Runtime_Proc<QuerySystem>(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation");
+    std::vector<char> table(1 << 20);
+    ULONG needed = 0;
+    while (query && query(kSystemHandleInformation, table.data(), static_cast<ULONG>(table.size()),
+                          &needed) != 0) {
+        if (table.size() >= (size_t{1} << 28)) {
+            return 0;
+        }
+        table.resize(table.size() * 2);
+    }
+    if (!query) {
+        return 0;
+    }
+    const ULONG entries = *reinterpret_cast<const ULONG*>(table.data());
+    const auto* entry = reinterpret_cast<const HandleEntry*>(table.data() + sizeof(void*));
+    const auto own_id = static_cast<USHORT>(GetCurrentProcessId());
+    for (ULONG i = 0; i < entries; ++i) {
+        count += entry[i].process_id == own_id ? 1 : 0;
+    }
+    return count;
+}
+
+// Bytes in busy blocks of the runtime heap.
+inline size_t RuntimeHeapInUse() {
+    HANDLE heap = Runtime_Heap();
+    size_t busy = 0;
+    if (!HeapLock(heap)) {
+        return 0;
+    }
+    PROCESS_HEAP_ENTRY entry{};
+    while (HeapWalk(heap, &entry)) {
+        if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) {
+            busy += entry.cbData;
+        }
+    }
+    HeapUnlock(heap);
+    return busy;
+}
+
+// Ends a child that is still there after a time limit, which breaks its pipes, so that no read
+// of its output can block for ever.
+class Watchdog {
+  public:
+    Watchdog(HANDLE process, DWORD timeout_ms)
+        : stop_(CreateEventW(nullptr, TRUE, FALSE, nullptr)), timeout_ms_(timeout_ms) {
+        if (process && DuplicateHandle(GetCurrentProcess(), process, GetCurrentProcess(), &process_,
+                                       0, FALSE, DUPLICATE_SAME_ACCESS)) {
+            thread_ = CreateThread(nullptr, 0, Run, this, 0, nullptr);
+        }
+    }
+    ~Watchdog() {
+        SetEvent(stop_);
+        if (thread_) {
+            WaitForSingleObject(thread_, INFINITE);
+            CloseHandle(thread_);
+        }
+        if (process_) {
+            CloseHandle(process_);
+        }
+        CloseHandle(stop_);
+    }
+    Watchdog(const Watchdog&) = delete;
+    Watchdog& operator=(const Watchdog&) = delete;
+    bool fired() const { return fired_; }
+
+  private:
+    static DWORD WINAPI Run(void* parameter) {
+        auto* self = static_cast<Watchdog*>(parameter);
+        if (WaitForSingleObject(self->stop_, self->timeout_ms_) == WAIT_TIMEOUT) {
+            self->fired_ = true;
+            TerminateProcess(self->process_, 99);
+        }
+        return 0;
+    }
+
+    HANDLE stop_;
+    DWORD timeout_ms_;
+    HANDLE process_ = nullptr;
+    HANDLE thread_ = nullptr;
+    std::atomic<bool> fired_{false};
+};
+
+// Reads every line the way the application does (poll, read when bytes wait) until the child
+// has ended and its output is drained; a child still there after `timeout_ms` is ended.
+inline std::vector<std::wstring> ReadAllLines(intptr_t program, DWORD timeout_ms = 20000) {
+    std::vector<std::wstring> lines;
+    const ProgramObject* object = Program_Find(program);
+    Watchdog watchdog(object ? object->process : nullptr, timeout_ms);
+    while (Program_IsRunning(program)) {
+        if (Program_AvailableOutput(program)) {
+            RtStringOwner line(Program_ReadLine(program));
+            lines.emplace_back(line.get());
+        }
+    }
+    if (watchdog.fired()) {
+        lines.emplace_back(L"<timed out>");
+    }
+    return lines;
+}
+
+} // namespace process_test
