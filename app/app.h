@@ -41,5 +41,8 @@ bool App_VersionGatePasses(int64_t version_code);
 // the tool's program object in the application state for the caller to release.
 int64_t PolicySwitch(int64_t policy);
 
+// The main window and its event loop, until the window is closed and the credit shown.
+void MainWindow_Run();
+
 // The whole program from the created heap to the exit code.
 UINT App_Run();

@@ -36,15 +36,15 @@ AppState& App_State() {
 void App_InitLibraries() {
     String_Init(); // 1
     Map_Init();    // 2
-    // 3: event queue (Event_Init) joins here.
+    Event_Init(); // 3
     Tls_Init();    // 4
     Font_Init();   // 5
     Memory_Init(); // 6
     // 7 to 11: vector drawing, image codecs, BMP codec, image registry and image blending
     // belong to the imaging libraries, which nothing here uses.
-    // 12: window library (Window_Init) joins here.
-    // 13: gadget library (Gadget_Init) joins here.
-    Program_Init();             // 14
+    Window_Init(); // 12
+    Gadget_Init(); // 13
+    Program_Init(); // 14
     InitCommonControlsAndCom(); // 15
 }
 
@@ -58,10 +58,11 @@ void App_BuildStrings() {
 
 void App_TerminateLibraries() {
     Program_End(); // 1
-    // 2: gadget library (Gadget_End) and 3: window library (Window_End) join here. 4 to 6 belong
-    // to the imaging libraries.
+    Gadget_End(); // 2
+    Window_End(); // 3
+    // 4 to 6 belong to the imaging libraries.
     Font_End(); // 7
-    // 8: event queue (Event_End) joins here.
+    Event_End(); // 8
     // 9: map support has nothing to end.
     Memory_End(); // 10
 
@@ -82,7 +83,7 @@ UINT App_Run() {
     if (!App_VersionGatePasses(OS_VersionCode())) {
         Requester_Message(kInfoTitle, kTooOldText, kInformationIcon);
     } else {
-        // The main window and its event loop join here.
+        MainWindow_Run();
     }
     App_TerminateLibraries();
     return app_state.exit_code;

@@ -109,6 +109,82 @@ bool MessageBoxHasIcon(HWND box) {
     return false;
 }
 
+HWND FocusOf(HWND window) {
+    GUITHREADINFO info{.cbSize = sizeof(GUITHREADINFO)};
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info)) {
+        return nullptr;
+    }
+    return info.hwndFocus;
+}
+
+bool CloseBoxPoint(HWND window, POINT* point) {
+    RECT rect{};
+    GetWindowRect(window, &rect);
+    // Walk the caption from the right until the window says the close box is there.
+    for (int y = rect.top + 2; y < rect.top + 40 && y < rect.bottom; y += 2) {
+        for (int x = rect.right - 2; x > rect.right - 80 && x > rect.left; x -= 2) {
+            const LRESULT hit = SendMessageW(window, WM_NCHITTEST, 0, MAKELPARAM(x, y));
+            if (hit == HTCLOSE) {
+                *point = POINT{x - 3, y + 3};
+                return SendMessageW(window, WM_NCHITTEST, 0, MAKELPARAM(x - 3, y + 3)) == HTCLOSE;
+            }
+        }
+    }
+    return false;
+}
+
+bool WaitForVisibility(HWND window, bool visible, DWORD timeout_ms) {
+    const ULONGLONG deadline = GetTickCount64() + timeout_ms;
+    while ((IsWindowVisible(window) != FALSE) != visible) {
+        if (GetTickCount64() >= deadline) {
+            return false;
+        }
+        Sleep(20);
+    }
+    return true;
+}
+
+bool SaveScreenBmp(const std::wstring& path) {
+    const int width = GetSystemMetrics(SM_CXSCREEN);
+    const int height = GetSystemMetrics(SM_CYSCREEN);
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
+    SelectObject(memory, old);
+
+    BITMAPINFOHEADER header{.biSize = sizeof(BITMAPINFOHEADER),
+                            .biWidth = width,
+                            .biHeight = height,
+                            .biPlanes = 1,
+                            .biBitCount = 24,
+                            .biCompression = BI_RGB};
+    const DWORD row = static_cast<DWORD>((width * 3 + 3) & ~3);
+    std::vector<BYTE> pixels(static_cast<size_t>(row) * height);
+    GetDIBits(memory, bitmap, 0, height, pixels.data(), reinterpret_cast<BITMAPINFO*>(&header),
+              DIB_RGB_COLORS);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+
+    BITMAPFILEHEADER file{.bfType = 0x4D42,
+                          .bfSize = static_cast<DWORD>(sizeof(BITMAPFILEHEADER) +
+                                                       sizeof(header) + pixels.size()),
+                          .bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(header)};
+    HANDLE out = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (out == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    DWORD written = 0;
+    bool ok = WriteFile(out, &file, sizeof(file), &written, nullptr) &&
+              WriteFile(out, &header, sizeof(header), &written, nullptr) &&
+              WriteFile(out, pixels.data(), static_cast<DWORD>(pixels.size()), &written, nullptr);
+    CloseHandle(out);
+    return ok;
+}
+
 void PressKey(WORD key, bool with_shift) {
     if (with_shift) {
         SendKey(VK_SHIFT, false);

@@ -26,6 +26,15 @@ std::wstring MessageBoxText(HWND box);
 // Whether a message box shows an icon.
 bool MessageBoxHasIcon(HWND box);
 
+// The focused control of the thread that owns `window`.
+HWND FocusOf(HWND window);
+// A point of the window's close box in screen coordinates (false when it has none).
+bool CloseBoxPoint(HWND window, POINT* point);
+// Waits until the window's visibility is `visible`.
+bool WaitForVisibility(HWND window, bool visible, DWORD timeout_ms);
+// Saves the whole screen as a 24-bit BMP file.
+bool SaveScreenBmp(const std::wstring& path);
+
 // Real input through SendInput.
 void PressKey(WORD key, bool with_shift = false);
 void ClickAt(int x, int y);

@@ -1,0 +1,69 @@
+#include "app/app.h"
+#include "runtime/gui/gui.h"
+#include "runtime/process/process.h"
+
+namespace {
+
+constexpr int64_t kMainWindow = 0;
+constexpr int64_t kLegacyButton = 0;
+constexpr int64_t kStandardButton = 1;
+// A captioned window with a close box, centred on the screen.
+constexpr uint32_t kMainWindowFlags = 0xC80001;
+
+constexpr wchar_t kTitle[] = L"Kestrevel";
+constexpr wchar_t kInfoTitle[] = L"Info";
+constexpr wchar_t kLegacyText[] = L"Activer le mode classique F8";
+constexpr wchar_t kStandardText[] = L"Désactiver le mode classique F8";
+constexpr wchar_t kEnabledVerdict[] = L"L'activation du menu du mode sans echec via F8 est activé";
+constexpr wchar_t kDisabledVerdict[] =
+    L"L'activation du menu du mode sans echec via F8 est désactivé";
+constexpr wchar_t kFailureVerdict[] =
+    L"Opération impossible, vous devez avoir les droits administrateurs";
+constexpr wchar_t kCredit[] = L"Kestrevel, par l'équipe Kestrevel. Merci de l'avoir utilisé !";
+constexpr uint32_t kPlainBox = MB_OK;
+constexpr uint32_t kInformationBox = MB_ICONINFORMATION;
+
+// Runs one switch and shows its verdict while the window is out of the way.
+void SwitchAndReport(int64_t policy, const wchar_t* success_text) {
+    AppState& state = App_State();
+    const int64_t result = PolicySwitch(policy);
+    String_Free(state.message_text);
+    state.message_text = String_Copy(result == 1 ? success_text : kFailureVerdict);
+
+    Window_Hide(kMainWindow, 1);
+    Requester_Message(kInfoTitle, state.message_text, kPlainBox);
+    Window_Hide(kMainWindow, 0);
+    // The tool's handles go after every verdict; a launch that started nothing left 0.
+    if (Program_IsValid(state.program)) {
+        Program_Release(state.program);
+    }
+    state.program = 0;
+}
+
+} // namespace
+
+void MainWindow_Run() {
+    AppState& state = App_State();
+    const intptr_t window =
+        Window_Open(kMainWindow, 100, 100, 250, 70, kTitle, kMainWindowFlags);
+    Window_SetTopmost(kMainWindow, 1);
+    Button_Create(kLegacyButton, 1, 1, 248, 30, kLegacyText);
+    Button_Create(kStandardButton, 1, 35, 248, 30, kStandardText);
+
+    // Without a window no close event could ever come: go straight to the credit.
+    if (window) {
+        do {
+            state.current_event = Event_Wait();
+            state.current_gadget = Event_Gadget();
+            Event_Type();
+            if (state.current_event == EVENT_GADGET) {
+                if (state.current_gadget == kLegacyButton) {
+                    SwitchAndReport(POLICY_LEGACY, kEnabledVerdict);
+                } else if (state.current_gadget == kStandardButton) {
+                    SwitchAndReport(POLICY_STANDARD, kDisabledVerdict);
+                }
+            }
+        } while (state.current_event != EVENT_CLOSE_WINDOW);
+    }
+    Requester_Message(kInfoTitle, kCredit, kInformationBox);
+}

@@ -1,0 +1,129 @@
+// The current gadget list: the window that receives new gadgets, with a snapshot of the list
+// state hung on every window that has been a gadget list.
+#include "runtime/gui/gui.h"
+
+#include <cwchar>
+
+namespace {
+
+constexpr int32_t kInitialStackCapacity = 10;
+
+GadgetListState* list_state = nullptr;
+
+HWND* NewStack() {
+    return static_cast<HWND*>(Runtime_Alloc(sizeof(HWND) * kInitialStackCapacity));
+}
+
+void InitListState(void* block) {
+    auto* state = static_cast<GadgetListState*>(block);
+    state->stack = NewStack();
+    state->capacity = state->stack ? kInitialStackCapacity : 0;
+    state->font = Gadget_DefaultFont();
+}
+
+void FreeListState(void* block) {
+    auto* state = static_cast<GadgetListState*>(block);
+    Runtime_Free(state->stack);
+    state->stack = nullptr;
+}
+
+GadgetListSnapshot* SnapshotOf(HWND window, const wchar_t* property) {
+    return static_cast<GadgetListSnapshot*>(GetPropW(window, property));
+}
+
+} // namespace
+
+GadgetListState* GadgetList_State() {
+    return list_state;
+}
+
+void GadgetList_Init() {
+    list_state = static_cast<GadgetListState*>(
+        Objects_NewState(sizeof(GadgetListState), InitListState, FreeListState));
+}
+
+void GadgetList_PropertyName(wchar_t (&buffer)[48]) {
+    _snwprintf(buffer, 48, L"Tavi_GadgetStack_%I64i", reinterpret_cast<int64_t>(Runtime_Module()));
+    buffer[47] = L'\0';
+}
+
+HWND GadgetList_Owner() {
+    if (!list_state) {
+        return nullptr;
+    }
+    return list_state->depth > 0 && list_state->stack ? list_state->stack[0] : list_state->current;
+}
+
+HWND GadgetList_Use(HWND window) {
+    GadgetListState* state = list_state;
+    HWND previous = GadgetList_Owner();
+    if (!window || !state) {
+        return previous;
+    }
+    wchar_t property[48];
+    GadgetList_PropertyName(property);
+    GadgetListSnapshot* snapshot = SnapshotOf(window, property);
+    GadgetListSnapshot* fresh = nullptr;
+    if (!snapshot) {
+        // Made and hung on the window before anything changes, so that a failure leaves all as
+        // it was.
+        fresh = static_cast<GadgetListSnapshot*>(Runtime_Alloc(sizeof(GadgetListSnapshot)));
+        if (!fresh) {
+            return previous;
+        }
+        fresh->window = window;
+        if (!SetPropW(window, property, fresh)) {
+            Runtime_Free(fresh);
+            return previous;
+        }
+    }
+    if (previous) {
+        if (GadgetListSnapshot* saved = SnapshotOf(previous, property)) {
+            saved->saved_current = state->current;
+            saved->saved_stack = state->stack;
+            saved->saved_depth = state->depth;
+            saved->saved_capacity = state->capacity;
+            state->stack = nullptr; // the array belongs to the snapshot now
+        }
+    }
+    if (snapshot) {
+        Runtime_Free(state->stack);
+        state->current = snapshot->saved_current;
+        state->stack = snapshot->saved_stack;
+        state->depth = snapshot->saved_depth;
+        state->capacity = snapshot->saved_capacity;
+        snapshot->saved_stack = nullptr;
+        return previous;
+    }
+    if (!state->stack) {
+        state->stack = NewStack();
+        state->capacity = state->stack ? kInitialStackCapacity : 0;
+    }
+    state->depth = 0;
+    state->current = window;
+    fresh->previous_proc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(GadgetList_WindowProc)));
+    return previous;
+}
+
+LRESULT CALLBACK GadgetList_WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    wchar_t property[48];
+    GadgetList_PropertyName(property);
+    GadgetListSnapshot* snapshot = SnapshotOf(window, property);
+    if (!snapshot) {
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+    const WNDPROC previous = snapshot->previous_proc;
+    if (message == WM_NCDESTROY) {
+        // A destroyed window receives no more gadgets; the state keeps its stack array.
+        if (list_state && snapshot->window == GadgetList_Owner()) {
+            list_state->current = nullptr;
+            list_state->depth = 0;
+        }
+        Runtime_Free(snapshot->saved_stack);
+        Runtime_Free(snapshot);
+        RemovePropW(window, property);
+    }
+    return previous ? CallWindowProcW(previous, window, message, wParam, lParam)
+                    : DefWindowProcW(window, message, wParam, lParam);
+}

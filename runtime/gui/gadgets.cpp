@@ -1,0 +1,104 @@
+// The gadget core shared by every kind: the registry, attaching a control, the gadget window
+// procedure with its clean-up, release, and the gadget library's life.
+#include "runtime/gui/gui.h"
+
+#include <commctrl.h>
+#include <ole2.h>
+
+namespace {
+
+constexpr int32_t kGadgetGrowthStep = 50;
+// Identifier of a control that is not attached, or no longer.
+constexpr LONG_PTR kDetachedId = -1;
+// Tab, hot-key, date, extended combo box and internet-address classes.
+constexpr DWORD kGadgetControlClasses = 0xB48;
+
+ObjectRegistry* gadget_registry = nullptr;
+HFONT default_font = nullptr;
+CRITICAL_SECTION gadget_lock;
+
+// The control is going: its pending events go too, then its record.
+void CleanUpControl(HWND window, int64_t identity, GadgetRecord* record) {
+    if (record->kind && record->kind->release_hook) {
+        record->kind->release_hook(record);
+    }
+    RemovePropW(window, kGadgetIdProperty);
+    if (RemovePropW(window, kDropAcceptProperty)) {
+        RevokeDragDrop(window);
+    }
+    SetWindowLongPtrW(window, GWLP_ID, kDetachedId);
+    Event_Discard(EVENT_GADGET, identity, -1, -1);
+    Objects_Remove(gadget_registry, identity);
+}
+
+} // namespace
+
+ObjectRegistry* Gadget_Registry() {
+    return gadget_registry;
+}
+
+HFONT Gadget_DefaultFont() {
+    return default_font;
+}
+
+int64_t Gadget_Attach(int64_t number, GadgetRecord* record, HWND control, const GadgetKind* kind) {
+    record->control = control;
+    record->kind = kind;
+    const int64_t identity = number == ANY_NUMBER ? reinterpret_cast<int64_t>(record) : number;
+    record->previous_proc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(Gadget_WindowProc)));
+    // The whole identity, not just 16 bits: the parent reads it back for EVENT_GADGET.
+    SetWindowLongPtrW(control, GWLP_ID, static_cast<LONG_PTR>(identity));
+    SetPropW(control, kGadgetIdProperty, reinterpret_cast<HANDLE>(identity));
+    const GadgetListState* state = GadgetList_State();
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(state ? state->font : nullptr),
+                 TRUE);
+    return number == ANY_NUMBER ? identity : reinterpret_cast<int64_t>(control);
+}
+
+LRESULT CALLBACK Gadget_WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    const LONG_PTR identity = GetWindowLongPtrW(window, GWLP_ID);
+    if (identity == kDetachedId) {
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+    auto* record = static_cast<GadgetRecord*>(Objects_Get(gadget_registry, identity));
+    // Should someone else have changed the identifier, the control's class procedure still
+    // serves it, and no other gadget's record is touched.
+    const bool attached = record && record->control == window;
+    WNDPROC previous = attached ? record->previous_proc
+                                : reinterpret_cast<WNDPROC>(GetClassLongPtrW(window, GCLP_WNDPROC));
+    const LRESULT result = CallWindowProcW(previous, window, message, wParam, lParam);
+    if (message == WM_NCDESTROY && attached) {
+        CleanUpControl(window, identity, record);
+    }
+    return result;
+}
+
+void Gadget_Free(int64_t identity) {
+    if (identity == ANY_NUMBER) {
+        Objects_ReleaseAll(gadget_registry);
+        return;
+    }
+    // The record is cleared by the control's WM_NCDESTROY, not here.
+    if (auto* record = static_cast<GadgetRecord*>(Objects_Get(gadget_registry, identity))) {
+        DestroyWindow(record->control);
+    }
+}
+
+void Gadget_Init() {
+    InitializeCriticalSection(&gadget_lock);
+    default_font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+    gadget_registry = Objects_NewRegistry(sizeof(GadgetRecord), kGadgetGrowthStep, Gadget_Free);
+    GadgetList_Init();
+    INITCOMMONCONTROLSEX classes{.dwSize = sizeof(INITCOMMONCONTROLSEX),
+                                 .dwICC = kGadgetControlClasses};
+    InitCommonControlsEx(&classes);
+}
+
+void Gadget_End() {
+    GadgetListState* state = GadgetList_State();
+    if (state && state->auxiliary) {
+        DestroyWindow(state->auxiliary);
+        state->auxiliary = nullptr;
+    }
+}

@@ -1,0 +1,114 @@
+// The post-event window, through which other threads deliver events to the event-loop thread,
+// and the event library's life.
+#include "runtime/gui/gui.h"
+
+namespace {
+
+constexpr wchar_t kPostEventClass[] = L"PostEventClass";
+constexpr wchar_t kPostEventMessage[] = L"Tavi_PostEventMessage";
+// Blocks on their way from a sending thread to the window procedure.
+constexpr int kPendingBlockSlots = 256;
+
+HWND post_window = nullptr;
+UINT post_message = 0;
+
+// A registered message can be posted by anyone on the desktop, so the block address in lParam
+// is only trusted when it is one that Event_PostFromThread handed out and that is still on its
+// way. The table is shared by the sending threads and the event-loop thread; interlocked slot
+// exchanges keep it consistent without a lock.
+PostedEvent* volatile pending_blocks[kPendingBlockSlots];
+
+bool RememberBlock(PostedEvent* block) {
+    for (auto& slot : pending_blocks) {
+        if (!InterlockedCompareExchangePointer(reinterpret_cast<void* volatile*>(&slot), block,
+                                               nullptr)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Takes the block out of the table; false when it was never handed out (or already taken).
+bool ClaimBlock(PostedEvent* block) {
+    if (!block) {
+        return false;
+    }
+    for (auto& slot : pending_blocks) {
+        if (InterlockedCompareExchangePointer(reinterpret_cast<void* volatile*>(&slot), nullptr,
+                                              block) == block) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+HWND Event_PostWindow() {
+    return post_window;
+}
+
+UINT Event_PostMessageId() {
+    return post_message;
+}
+
+LRESULT CALLBACK Event_PostWindowProc(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (post_message && message == post_message) {
+        auto* block = reinterpret_cast<PostedEvent*>(lParam);
+        if (ClaimBlock(block)) {
+            Event_Post(block->code, block->object, block->window, block->type, block->data, nullptr,
+                       POST_ALWAYS);
+            Runtime_Free(block);
+        }
+    }
+    return DefWindowProcW(handle, message, wParam, lParam);
+}
+
+bool Event_PostFromThread(int32_t code, int64_t object, int64_t window, int64_t type,
+                          intptr_t data) {
+    // The runtime heap is serialised, so any thread may allocate from it.
+    auto* block = static_cast<PostedEvent*>(Runtime_Alloc(sizeof(PostedEvent)));
+    if (!block) {
+        return false;
+    }
+    *block =
+        PostedEvent{.code = code, .object = object, .window = window, .type = type, .data = data};
+    if (!RememberBlock(block)) {
+        Runtime_Free(block);
+        return false;
+    }
+    if (!post_window ||
+        !PostMessageW(post_window, post_message, 0, reinterpret_cast<LPARAM>(block))) {
+        if (ClaimBlock(block)) {
+            Runtime_Free(block);
+        }
+        return false;
+    }
+    return true;
+}
+
+void Event_Init() {
+    HINSTANCE module = Runtime_Module();
+    WNDCLASSW post_class{.style = CS_DBLCLKS,
+                         .lpfnWndProc = Event_PostWindowProc,
+                         .hInstance = module,
+                         .hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1),
+                         .lpszClassName = kPostEventClass};
+    RegisterClassW(&post_class);
+    // Never shown: it only receives the post-event message.
+    post_window = CreateWindowExW(0, kPostEventClass, nullptr, WS_CAPTION, 0, 0, 1, 1, nullptr,
+                                  nullptr, module, nullptr);
+    post_message = RegisterWindowMessageW(kPostEventMessage);
+    // The queue is used by this thread alone (other threads come through the window above),
+    // so it has no lock.
+    Event_QueueInit();
+    Event_BindingsInit();
+}
+
+void Event_End() {
+    if (post_window) {
+        DestroyWindow(post_window);
+        post_window = nullptr;
+    }
+    UnregisterClassW(kPostEventClass, Runtime_Module());
+}

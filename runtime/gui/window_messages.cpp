@@ -1,0 +1,319 @@
+// The window class procedure of every runtime window: window messages become runtime events,
+// control messages are offered to the gadget that owns the control first.
+#include "runtime/gui/gui.h"
+
+namespace {
+
+// A control with this id sends commands that count as menu commands.
+constexpr LONG_PTR kMenuControlId = -10000;
+
+// The runtime window that a message's target belongs to.
+struct Owner {
+    HWND window;          // the window carrying "Tavi_WindowID", or null
+    int64_t number;       // its number, -1 without one
+    WindowRecord* record; // its live record, or null
+};
+
+Owner FindOwner(HWND handle) {
+    for (HWND window = handle; window; window = GetParent(window)) {
+        if (HANDLE id = GetPropW(window, kWindowIdProperty)) {
+            const int64_t number = reinterpret_cast<int64_t>(id) - 1;
+            return {window, number,
+                    static_cast<WindowRecord*>(Objects_Get(Window_Registry(), number))};
+        }
+    }
+    return {nullptr, -1, nullptr};
+}
+
+bool IsOwnWindow(const Owner& owner, HWND handle) {
+    return owner.record && owner.record->handle == handle;
+}
+
+void Post(int32_t code, const Owner& owner, int64_t object = 0, int64_t type = 0) {
+    Event_Post(code, object, owner.number, type);
+}
+
+LRESULT OnMove(const Owner& owner, HWND handle) {
+    if (IsOwnWindow(owner, handle) && owner.record->ready == 1) {
+        Post(EVENT_WINDOW_MOVED, owner, owner.number);
+    }
+    return 0;
+}
+
+// Pending resize events of the window go before a new one, so that a drag on the sizing border
+// leaves at most one behind.
+void PostResized(const Owner& owner) {
+    Event_Discard(EVENT_WINDOW_RESIZED, 0, owner.number, 0);
+    Post(EVENT_WINDOW_RESIZED, owner);
+}
+
+LRESULT OnSize(const Owner& owner, HWND handle, WPARAM kind) {
+    if (owner.window != handle) {
+        return 1;
+    }
+    WindowRecord* record = owner.record;
+    if (!record || record->ready == 0) {
+        return NOT_HANDLED;
+    }
+    switch (kind) {
+    case SIZE_MINIMIZED:
+        record->minmax_state = 1;
+        Post(EVENT_WINDOW_MINIMIZED, owner);
+        break;
+    case SIZE_MAXIMIZED:
+        record->minmax_state = 1;
+        Post(EVENT_WINDOW_MAXIMIZED, owner);
+        Post(EVENT_WINDOW_RESIZED, owner);
+        break;
+    case SIZE_RESTORED:
+        if (record->minmax_state == 1) {
+            record->minmax_state = 0;
+            Post(EVENT_WINDOW_RESTORED, owner);
+        }
+        PostResized(owner);
+        break;
+    default:
+        PostResized(owner);
+        break;
+    }
+    return 0;
+}
+
+LRESULT OnActivate(const Owner& owner, HWND handle, WPARAM wParam) {
+    if (LOWORD(wParam) != WA_INACTIVE) {
+        // The control that had the focus when the window was left gets it back.
+        if (HWND saved = static_cast<HWND>(GetPropW(handle, kFocusProperty))) {
+            SetFocus(saved);
+        }
+        Post(EVENT_WINDOW_ACTIVATED, owner);
+    } else {
+        SetPropW(handle, kFocusProperty, GetFocus());
+        Event_KeyboardCues(handle, 0);
+        Post(EVENT_WINDOW_DEACTIVATED, owner);
+    }
+    return 1;
+}
+
+LRESULT OnClose(const Owner& owner, HWND handle) {
+    // Never passed on: the application decides what closing means.
+    if (IsOwnWindow(owner, handle)) {
+        Post(EVENT_CLOSE_WINDOW, owner, owner.number);
+    }
+    return 0;
+}
+
+LRESULT OnEraseBackground(const Owner& owner, HWND handle, WPARAM device_context) {
+    WindowRecord* record = owner.record;
+    if (record && record->background) {
+        RECT client{};
+        GetClientRect(handle, &client);
+        FillRect(reinterpret_cast<HDC>(device_context), &client, record->background);
+        Post(EVENT_ERASE_BACKGROUND, owner);
+        return 1;
+    }
+    if (IsOwnWindow(owner, handle) && record->erase_callback) {
+        const LRESULT result = record->erase_callback(device_context, handle);
+        Post(EVENT_ERASE_BACKGROUND, owner);
+        return result;
+    }
+    Post(EVENT_ERASE_BACKGROUND, owner);
+    return NOT_HANDLED;
+}
+
+BOOL CALLBACK SendSysColorChange(HWND child, LPARAM) {
+    SendMessageW(child, WM_SYSCOLORCHANGE, 0, 0);
+    return TRUE;
+}
+
+LRESULT OnSysColorChange(const Owner& owner, HWND handle) {
+    if (owner.record && !owner.record->mdi_client) {
+        EnumChildWindows(handle, SendSysColorChange, 0);
+    }
+    return NOT_HANDLED;
+}
+
+LRESULT OnGetMinMaxInfo(const Owner& owner, HWND handle, LPARAM lParam) {
+    const WindowRecord* record = owner.record;
+    auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
+    if (!record || !info) {
+        return NOT_HANDLED;
+    }
+    if (record->min_width) {
+        info->ptMinTrackSize.x = record->min_width;
+    }
+    if (record->min_height) {
+        info->ptMinTrackSize.y = record->min_height;
+    }
+    if (record->max_width) {
+        info->ptMaxTrackSize.x = record->max_width;
+    }
+    if (record->max_height) {
+        info->ptMaxTrackSize.y = record->max_height;
+    }
+    if (!record->min_width && (GetWindowLongPtrW(handle, GWL_EXSTYLE) & WS_EX_TOOLWINDOW)) {
+        info->ptMinTrackSize.x = 1;
+    }
+    return 0;
+}
+
+LRESULT OnNotify(HWND handle, WPARAM wParam, LPARAM lParam) {
+    const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+    return Gadget_ForwardMessage(header ? header->hwndFrom : nullptr, handle, WM_NOTIFY, wParam,
+                                 lParam);
+}
+
+LRESULT OnCommand(const Owner& owner, HWND handle, WPARAM wParam, LPARAM lParam) {
+    auto control = reinterpret_cast<HWND>(lParam);
+    if (Gadget_ForwardMessage(control, handle, WM_COMMAND, wParam, lParam) != NOT_HANDLED) {
+        return 0; // the gadget took the command
+    }
+    if (control) {
+        // The full identity is read from the control: wParam only holds its low 16 bits.
+        const LONG_PTR id = GetWindowLongPtrW(control, GWLP_ID);
+        if (id == kMenuControlId) {
+            Post(EVENT_COMMAND, owner, LOWORD(wParam));
+        } else {
+            Post(EVENT_GADGET, owner, id, HIWORD(wParam));
+        }
+    } else if (HIWORD(wParam) == 0) {
+        Post(EVENT_COMMAND, owner, static_cast<int64_t>(wParam)); // a menu
+    } else if (LOWORD(wParam) == ID_FOCUS_NEXT) {
+        Focus_Step(0);
+    } else if (LOWORD(wParam) == ID_FOCUS_PREVIOUS) {
+        Focus_Step(1);
+    } else {
+        Post(EVENT_COMMAND, owner, LOWORD(wParam)); // another accelerator
+    }
+    return 0;
+}
+
+LRESULT OnTimer(const Owner& owner, WPARAM timer) {
+    if (!owner.record) {
+        return NOT_HANDLED;
+    }
+    Post(EVENT_TIMER_TICK, owner, static_cast<int64_t>(timer));
+    return 0;
+}
+
+LRESULT OnTrayNotify(const Owner& owner, HWND handle, WPARAM wParam, LPARAM mouse_message) {
+    int64_t type = -1;
+    switch (mouse_message) {
+    case WM_LBUTTONDOWN:
+        type = 0;
+        break;
+    case WM_RBUTTONDOWN:
+        type = 1;
+        break;
+    case WM_LBUTTONDBLCLK:
+        type = 2;
+        break;
+    case WM_RBUTTONDBLCLK:
+        type = 3;
+        break;
+    }
+    if (type >= 0) {
+        Post(EVENT_TRAY_NOTIFY, owner, static_cast<int64_t>(wParam), type);
+    }
+    // Wakes the loop up, so that a tray menu closes properly.
+    PostMessageW(handle, WM_NULL, 0, 0);
+    return 0;
+}
+
+WindowCallback UserCallback(const WindowRecord* record) {
+    if (record && record->callback) {
+        return record->callback;
+    }
+    const WindowState* state = Window_State();
+    return state ? state->global_callback : nullptr;
+}
+
+} // namespace
+
+LRESULT Window_HandleMessage(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
+    const Owner owner = FindOwner(handle);
+    if (WindowCallback callback = UserCallback(owner.record)) {
+        const LRESULT result = callback(handle, message, wParam, lParam);
+        if (result != USER_DEFAULT) {
+            return result;
+        }
+    }
+    switch (message) {
+    case WM_MOVE:
+        return OnMove(owner, handle);
+    case WM_SIZE:
+        return OnSize(owner, handle, wParam);
+    case WM_ACTIVATE:
+        return OnActivate(owner, handle, wParam);
+    case WM_CLOSE:
+        return OnClose(owner, handle);
+    case WM_ERASEBKGND:
+        return OnEraseBackground(owner, handle, wParam);
+    case WM_SYSCOLORCHANGE:
+        return OnSysColorChange(owner, handle);
+    case WM_GETMINMAXINFO:
+        return OnGetMinMaxInfo(owner, handle, lParam);
+    case WM_NOTIFY:
+        return OnNotify(handle, wParam, lParam);
+    case WM_NCDESTROY:
+        RemovePropW(handle, kFocusProperty);
+        return 1;
+    case WM_COMMAND:
+        return OnCommand(owner, handle, wParam, lParam);
+    case WM_TIMER:
+        return OnTimer(owner, wParam);
+    case WM_HSCROLL:
+    case WM_VSCROLL:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORLISTBOX:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORSTATIC:
+    case kGadgetMessage:
+        return Gadget_ForwardMessage(reinterpret_cast<HWND>(lParam), handle, message, wParam,
+                                     lParam);
+    case WM_LBUTTONUP:
+        Post(EVENT_LEFT_BUTTON_UP, owner);
+        return 0;
+    case WM_LBUTTONDBLCLK:
+        Post(EVENT_LEFT_DOUBLE_CLICK, owner);
+        return 0;
+    case WM_RBUTTONUP:
+        Post(EVENT_RIGHT_BUTTON_UP, owner);
+        return 0;
+    case kTrayCallbackMessage:
+        return OnTrayNotify(owner, handle, wParam, lParam);
+    default:
+        return NOT_HANDLED;
+    }
+}
+
+LRESULT CALLBACK Window_ClassProc(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
+    const LRESULT result = Window_HandleMessage(handle, message, wParam, lParam);
+    // An MDI frame leaves what it does not handle, and its menu and focus messages, to the
+    // frame's default procedure.
+    if (auto client = static_cast<HWND>(GetPropW(handle, kMdiGadgetProperty))) {
+        const bool for_frame = result == NOT_HANDLED || message == WM_MENUCHAR ||
+                               message == WM_SETFOCUS || (message == WM_COMMAND && lParam == 0);
+        if (message != WM_SIZE && for_frame) {
+            return DefFrameProcW(handle, client, message, wParam, lParam);
+        }
+    }
+    SetLastError(0);
+    return result == NOT_HANDLED ? DefWindowProcW(handle, message, wParam, lParam) : result;
+}
+
+LRESULT Gadget_ForwardMessage(HWND control, HWND window_handle, UINT message, WPARAM wParam,
+                              LPARAM lParam) {
+    if (!control) {
+        return NOT_HANDLED;
+    }
+    const LONG_PTR id = GetWindowLongPtrW(control, GWLP_ID);
+    if (reinterpret_cast<LONG_PTR>(GetPropW(control, kGadgetIdProperty)) != id) {
+        return NOT_HANDLED; // not a gadget of this runtime
+    }
+    auto* record = static_cast<GadgetRecord*>(Objects_Get(Gadget_Registry(), id));
+    // A foreign control with id 0 and no property would otherwise pass for gadget 0.
+    if (!record || record->control != control || !record->kind || !record->kind->message_handler) {
+        return NOT_HANDLED;
+    }
+    return record->kind->message_handler(record, window_handle, message, wParam, lParam);
+}

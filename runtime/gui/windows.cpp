@@ -1,0 +1,231 @@
+// Numbered top-level windows: opening, closing and the window library's life.
+#include "runtime/gui/gui.h"
+
+#include <cwchar>
+#include <ole2.h>
+
+namespace {
+
+constexpr int32_t kWindowGrowthStep = 16;
+constexpr int32_t kAcceleratorCount = 2;
+// Runtime bits 0 to 2 and WINDOW_SHOW_NO_ACTIVATE never reach CreateWindowExW.
+constexpr DWORD kCreateStyleMask = 0xFDFFFFF8;
+constexpr DWORD kRuntimeFrameBits = 0x7;
+// A tool frame has no minimise or maximise box and never starts minimised or maximised.
+constexpr DWORD kToolFrameMask = 0xDEFCFFFF;
+constexpr uint32_t kCenteringFlags = WINDOW_CENTER_ON_SCREEN | WINDOW_CENTER_ON_PARENT;
+
+ObjectRegistry* window_registry = nullptr;
+WindowState* window_state = nullptr;
+WindowHooks* window_hooks = nullptr;
+HICON default_icon = nullptr;
+HCURSOR arrow_cursor = nullptr;
+
+// Desktop composition is asked about once, on the first need, and never again.
+bool composition_queried = false;
+BOOL composition_enabled = FALSE;
+
+struct WindowStyle {
+    DWORD style;
+    DWORD ex_style;
+    bool keep_gadget_list;
+    bool start_hidden;
+    bool no_activate;
+};
+
+WindowStyle StyleFromFlags(uint32_t flags) {
+    WindowStyle result{};
+    result.keep_gadget_list = (flags & WINDOW_KEEP_GADGET_LIST) != 0;
+    flags &= ~WINDOW_KEEP_GADGET_LIST;
+    // Nothing but placement bits: the window still gets a title bar.
+    if ((flags & ~(kCenteringFlags | WINDOW_START_HIDDEN)) == 0) {
+        flags |= WS_CAPTION;
+    }
+    result.start_hidden = (flags & WINDOW_START_HIDDEN) != 0;
+    flags &= ~WINDOW_START_HIDDEN;
+    result.no_activate = (flags & WINDOW_SHOW_NO_ACTIVATE) != 0;
+    if (flags & WINDOW_TOOL_FRAME) {
+        flags = (flags & kToolFrameMask) | WS_CAPTION;
+        result.ex_style = WS_EX_TOOLWINDOW;
+    }
+    result.style = flags;
+    return result;
+}
+
+int ShowCommandFor(DWORD style, bool no_activate) {
+    if (style & WS_MAXIMIZE) {
+        return no_activate ? SW_SHOWNA : SW_MAXIMIZE;
+    }
+    if (style & WS_MINIMIZE) {
+        return no_activate ? SW_SHOWMINNOACTIVE : SW_SHOWMINIMIZED;
+    }
+    return no_activate ? SW_SHOWNOACTIVATE : SW_SHOWNORMAL;
+}
+
+// Tab and Shift+Tab become focus moves through the window's accelerator table.
+void MakeAccelerators(WindowRecord* record) {
+    record->accel_count = kAcceleratorCount;
+    auto* entries = static_cast<ACCEL*>(Runtime_Alloc(sizeof(ACCEL) * kAcceleratorCount));
+    if (!entries) {
+        return;
+    }
+    entries[0] = ACCEL{.fVirt = FVIRTKEY | FNOINVERT, .key = VK_TAB, .cmd = ID_FOCUS_NEXT};
+    entries[1] =
+        ACCEL{.fVirt = FVIRTKEY | FNOINVERT | FSHIFT, .key = VK_TAB, .cmd = ID_FOCUS_PREVIOUS};
+    record->accel_entries = entries;
+    record->accel_table = CreateAcceleratorTableW(entries, kAcceleratorCount);
+}
+
+} // namespace
+
+ObjectRegistry* Window_Registry() {
+    return window_registry;
+}
+
+WindowState* Window_State() {
+    return window_state;
+}
+
+WindowHooks* Window_Hooks() {
+    return window_hooks;
+}
+
+int64_t Window_NumberOf(HWND handle) {
+    return reinterpret_cast<int64_t>(GetPropW(handle, kWindowIdProperty)) - 1;
+}
+
+void Window_ClassName(int64_t identity, wchar_t (&buffer)[40]) {
+    _snwprintf(buffer, 40, L"WindowClass_%I64d", identity);
+    buffer[39] = L'\0';
+}
+
+int32_t Window_CaptionOffset() {
+    if (!composition_queried) {
+        composition_queried = true;
+        // Looked up at run time: the library is missing before Windows Vista. It stays loaded.
+        HMODULE dwmapi = LoadLibraryW(L"dwmapi.dll");
+        using CompositionQuery = HRESULT(WINAPI*)(BOOL*);
+        if (auto query = Runtime_Proc<CompositionQuery>(dwmapi, "DwmIsCompositionEnabled")) {
+            query(&composition_enabled);
+        }
+    }
+    return composition_enabled ? 5 : 0;
+}
+
+int64_t Window_Open(int64_t number, int32_t x, int32_t y, int32_t inner_width, int32_t inner_height,
+                    const wchar_t* title, uint32_t flags, HWND parent) {
+    // An open window of the same number is closed here, before anything new exists.
+    auto* record = static_cast<WindowRecord*>(Objects_Create(window_registry, number));
+    if (!record) {
+        return 0;
+    }
+    const int64_t identity = number == ANY_NUMBER ? reinterpret_cast<int64_t>(record) : number;
+    HINSTANCE module = Runtime_Module();
+    wchar_t class_name[40];
+    Window_ClassName(identity, class_name);
+
+    // A class of that name that is still registered is simply used.
+    WNDCLASSW window_class{.style = CS_DBLCLKS,
+                           .lpfnWndProc = Window_ClassProc,
+                           .hInstance = module,
+                           .hIcon = default_icon,
+                           .hCursor = arrow_cursor,
+                           .hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1),
+                           .lpszClassName = class_name};
+    RegisterClassW(&window_class);
+
+    const WindowStyle style = StyleFromFlags(flags);
+    RECT outer{0, 0, inner_width, inner_height};
+    AdjustWindowRectEx(&outer, style.style & ~kRuntimeFrameBits, FALSE, style.ex_style);
+
+    if (x == WINDOW_SYSTEM_POSITION ||
+        (y == WINDOW_SYSTEM_POSITION && !(flags & kCenteringFlags))) {
+        x = y = CW_USEDEFAULT;
+    } else if ((style.style & WS_CAPTION) == WS_CAPTION && (style.style & WS_THICKFRAME)) {
+        x -= Window_CaptionOffset();
+    }
+
+    HWND handle = CreateWindowExW(style.ex_style, class_name, title ? title : L"",
+                                  style.style & kCreateStyleMask, x, y, outer.right - outer.left,
+                                  outer.bottom - outer.top, parent, nullptr, module, nullptr);
+    record->handle = handle;
+    if (!handle) {
+        UnregisterClassW(class_name, module);
+        Objects_Remove(window_registry, identity);
+        return 0;
+    }
+    // Until the window is complete, its procedure posts no move or size events.
+    record->ready = 0;
+    SetPropW(handle, kWindowIdProperty, reinterpret_cast<HANDLE>(identity + 1));
+    if (flags & kCenteringFlags) {
+        Window_CenterPosition(handle, flags, parent);
+    }
+    if (!style.start_hidden) {
+        ShowWindow(handle, ShowCommandFor(style.style, style.no_activate));
+    }
+    record->minmax_state = (style.style & (WS_MINIMIZE | WS_MAXIMIZE)) ? 1 : 0;
+    MakeAccelerators(record);
+    record->mdi_client = nullptr;
+    if (!style.keep_gadget_list) {
+        GadgetList_Use(handle);
+    }
+    record->ready = 1;
+    return number == ANY_NUMBER ? identity : reinterpret_cast<int64_t>(handle);
+}
+
+void Window_Close(int64_t number) {
+    if (number == ANY_NUMBER) {
+        Objects_ReleaseAll(window_registry);
+        return;
+    }
+    auto* record = static_cast<WindowRecord*>(Objects_Get(window_registry, number));
+    if (!record) {
+        return;
+    }
+    Event_UnbindWindow(number);
+    HWND handle = record->handle;
+    HWND owner = GetWindow(handle, GW_OWNER);
+    if (owner && !record->mdi_client) {
+        SetActiveWindow(owner);
+    }
+    RemovePropW(handle, kWindowIdProperty);
+    if (RemovePropW(handle, kDropAcceptProperty)) {
+        RevokeDragDrop(handle);
+    }
+    if (record->mdi_client) {
+        SendMessageW(record->mdi_client, WM_MDIDESTROY, reinterpret_cast<WPARAM>(handle), 0);
+    } else {
+        // Destroying the window destroys its gadgets too.
+        DestroyWindow(handle);
+        wchar_t class_name[40];
+        Window_ClassName(number, class_name);
+        UnregisterClassW(class_name, Runtime_Module());
+    }
+    if (record->accel_entries) {
+        Runtime_Free(record->accel_entries);
+        DestroyAcceleratorTable(record->accel_table);
+    }
+    if (record->background) {
+        DeleteObject(record->background);
+    }
+    Event_DiscardWindow(number);
+    Objects_Remove(window_registry, number);
+}
+
+void Window_Init() {
+    window_registry = Objects_NewRegistry(sizeof(WindowRecord), kWindowGrowthStep, Window_Close);
+    window_state =
+        static_cast<WindowState*>(Objects_NewState(sizeof(WindowState), nullptr, nullptr));
+    window_hooks =
+        static_cast<WindowHooks*>(Objects_NewState(sizeof(WindowHooks), nullptr, nullptr));
+    default_icon = LoadIconW(Runtime_Module(), MAKEINTRESOURCEW(1));
+    arrow_cursor = LoadCursorW(nullptr, IDC_ARROW);
+}
+
+void Window_End() {
+    Objects_ReleaseAll(window_registry);
+    if (default_icon) {
+        DestroyIcon(default_icon);
+        default_icon = nullptr;
+    }
+}
