@@ -7,7 +7,7 @@ KV_WINE=/usr/lib/wine/wine64
 KV_WINESERVER=/usr/lib/wine/wineserver
 KV_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
              mingw-w64-x86-64-dev cmake ninja-build googletest wine wine64 xvfb x11-apps
-             imagemagick python3)
+             fonts-wine imagemagick python3)
 
 kv_log() { echo "[kestrevel] $*" >&2; }
 
