@@ -40,7 +40,7 @@ double Median(std::vector<double> values) {
 
 struct Usage {
     SIZE_T working_set;
-    DWORD handles, gdi, user;
+    DWORD handles, gdi, user, windows;
 };
 
 Usage UsageOf(HANDLE process) {
@@ -49,16 +49,18 @@ Usage UsageOf(HANDLE process) {
     if (GetProcessMemoryInfo(process, &counters, sizeof(counters))) {
         usage.working_set = counters.WorkingSetSize;
     }
-    GetProcessHandleCount(process, &usage.handles);
+    usage.handles = driver::HandleCountOf(process);
     usage.gdi = GetGuiResources(process, GR_GDIOBJECTS);
     usage.user = GetGuiResources(process, GR_USEROBJECTS);
+    usage.windows = driver::WindowCountOf(GetProcessId(process));
     return usage;
 }
 
 void Print(const char* when, const Usage& usage) {
-    std::printf("%-22s working set %7.1f KiB, handles %lu, GDI objects %lu, USER objects %lu\n",
+    std::printf("%-22s working set %7.1f KiB, handles %lu, GDI objects %lu, USER objects %lu, "
+                "visible windows %lu\n",
                 when, static_cast<double>(usage.working_set) / 1024.0, usage.handles, usage.gdi,
-                usage.user);
+                usage.user, usage.windows);
 }
 
 void Acknowledge(HWND box) {

@@ -42,9 +42,9 @@ std::string ReadFileBytes(const std::wstring& path) {
 
 std::string Narrow(const std::wstring& text) {
     std::string out(text.size() * 3 + 1, '\0');
-    const int length = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
-                                           out.data(), static_cast<int>(out.size()), nullptr,
-                                           nullptr);
+    const int length =
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(),
+                            static_cast<int>(out.size()), nullptr, nullptr);
     out.resize(length > 0 ? length : 0);
     return out;
 }

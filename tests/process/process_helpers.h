@@ -3,6 +3,8 @@
 // this process, bytes in use on the runtime heap).
 #pragma once
 
+#include "support/window_driver.h"
+
 #include "runtime/process/process.h"
 
 #include <windows.h>
@@ -106,45 +108,9 @@ inline std::string Utf8(const std::wstring& text) {
     return bytes;
 }
 
-// Handles this process holds. Wine answers GetProcessHandleCount with 0, so the system's handle
-// table is counted instead there.
+// Handles this process holds.
 inline DWORD HandleCount() {
-    DWORD count = 0;
-    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count) {
-        return count;
-    }
-    struct HandleEntry {
-        USHORT process_id;
-        USHORT creator_back_trace_index;
-        UCHAR object_type;
-        UCHAR attributes;
-        USHORT handle;
-        void* object;
-        ACCESS_MASK granted_access;
-    };
-    using QuerySystem = LONG(WINAPI*)(int, void*, ULONG, ULONG*);
-    constexpr int kSystemHandleInformation = 16;
-    const auto query =
-        Runtime_Proc<QuerySystem>(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation");
-    std::vector<char> table(1 << 20);
-    ULONG needed = 0;
-    while (query && query(kSystemHandleInformation, table.data(), static_cast<ULONG>(table.size()),
-                          &needed) != 0) {
-        if (table.size() >= (size_t{1} << 28)) {
-            return 0;
-        }
-        table.resize(table.size() * 2);
-    }
-    if (!query) {
-        return 0;
-    }
-    const ULONG entries = *reinterpret_cast<const ULONG*>(table.data());
-    const auto* entry = reinterpret_cast<const HandleEntry*>(table.data() + sizeof(void*));
-    const auto own_id = static_cast<USHORT>(GetCurrentProcessId());
-    for (ULONG i = 0; i < entries; ++i) {
-        count += entry[i].process_id == own_id ? 1 : 0;
-    }
-    return count;
+    return driver::HandleCountOf(GetCurrentProcess());
 }
 
 // Bytes in busy blocks of the runtime heap.

@@ -168,10 +168,10 @@ bool SaveScreenBmp(const std::wstring& path) {
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
 
-    BITMAPFILEHEADER file{.bfType = 0x4D42,
-                          .bfSize = static_cast<DWORD>(sizeof(BITMAPFILEHEADER) +
-                                                       sizeof(header) + pixels.size()),
-                          .bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(header)};
+    BITMAPFILEHEADER file{
+        .bfType = 0x4D42,
+        .bfSize = static_cast<DWORD>(sizeof(BITMAPFILEHEADER) + sizeof(header) + pixels.size()),
+        .bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(header)};
     HANDLE out = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (out == INVALID_HANDLE_VALUE) {
@@ -248,6 +248,53 @@ long ChildProcess::WaitForExit(DWORD timeout_ms) {
     DWORD code = 0;
     GetExitCodeProcess(info_.hProcess, &code);
     return static_cast<long>(code);
+}
+
+DWORD HandleCountOf(HANDLE process) {
+    DWORD count = 0;
+    if (GetProcessHandleCount(process, &count) && count) {
+        return count;
+    }
+    struct HandleEntry {
+        USHORT process_id;
+        USHORT creator_back_trace_index;
+        UCHAR object_type;
+        UCHAR attributes;
+        USHORT handle;
+        void* object;
+        ACCESS_MASK granted_access;
+    };
+    using QuerySystem = LONG(WINAPI*)(int, void*, ULONG, ULONG*);
+    constexpr int kSystemHandleInformation = 16;
+    const auto query = reinterpret_cast<QuerySystem>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+    if (!query) {
+        return 0;
+    }
+    std::vector<char> table(1 << 20);
+    ULONG needed = 0;
+    while (query(kSystemHandleInformation, table.data(), static_cast<ULONG>(table.size()),
+                 &needed) != 0) {
+        if (table.size() >= (size_t{1} << 28)) {
+            return 0;
+        }
+        table.resize(table.size() * 2);
+    }
+    const ULONG entries = *reinterpret_cast<const ULONG*>(table.data());
+    const auto* entry = reinterpret_cast<const HandleEntry*>(table.data() + sizeof(void*));
+    const auto id = static_cast<USHORT>(GetProcessId(process));
+    for (ULONG i = 0; i < entries; ++i) {
+        count += entry[i].process_id == id ? 1 : 0;
+    }
+    return count;
+}
+
+DWORD WindowCountOf(DWORD process_id) {
+    DWORD count = 0;
+    for (HWND top : TopWindowsOf(process_id)) {
+        count += 1 + static_cast<DWORD>(ChildrenOf(top, nullptr).size());
+    }
+    return count;
 }
 
 std::wstring OwnFolder() {

@@ -58,6 +58,12 @@ class ChildProcess {
     PROCESS_INFORMATION info_{};
 };
 
+// Handles a process holds. Wine answers GetProcessHandleCount with 0, so the system's handle
+// table is counted there instead.
+DWORD HandleCountOf(HANDLE process);
+// Windows (top-level and their descendants) that belong to a process.
+DWORD WindowCountOf(DWORD process_id);
+
 // Folder of the running test executable, with a final backslash.
 std::wstring OwnFolder();
 // Sets the Windows version Wine reports to programs of that file name.
