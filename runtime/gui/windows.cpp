@@ -183,17 +183,27 @@ void Window_Close(int64_t number) {
         return;
     }
     Event_UnbindWindow(number);
-    HWND handle = record->handle;
+    // The resources are taken off the record first: a close that runs again for this window
+    // while it is being destroyed finds none to free twice, and we never read a record that
+    // such a close may already have freed.
+    const HWND handle = record->handle;
+    const HWND mdi_client = record->mdi_client;
+    ACCEL* const accel_entries = record->accel_entries;
+    const HACCEL accel_table = record->accel_table;
+    const HBRUSH background = record->background;
+    record->accel_entries = nullptr;
+    record->accel_table = nullptr;
+    record->background = nullptr;
     HWND owner = GetWindow(handle, GW_OWNER);
-    if (owner && !record->mdi_client) {
+    if (owner && !mdi_client) {
         SetActiveWindow(owner);
     }
     RemovePropW(handle, kWindowIdProperty);
     if (RemovePropW(handle, kDropAcceptProperty)) {
         RevokeDragDrop(handle);
     }
-    if (record->mdi_client) {
-        SendMessageW(record->mdi_client, WM_MDIDESTROY, reinterpret_cast<WPARAM>(handle), 0);
+    if (mdi_client) {
+        SendMessageW(mdi_client, WM_MDIDESTROY, reinterpret_cast<WPARAM>(handle), 0);
     } else {
         // Destroying the window destroys its gadgets too.
         DestroyWindow(handle);
@@ -201,12 +211,12 @@ void Window_Close(int64_t number) {
         Window_ClassName(number, class_name);
         UnregisterClassW(class_name, Runtime_Module());
     }
-    if (record->accel_entries) {
-        Runtime_Free(record->accel_entries);
-        DestroyAcceleratorTable(record->accel_table);
+    if (accel_entries) {
+        Runtime_Free(accel_entries);
+        DestroyAcceleratorTable(accel_table);
     }
-    if (record->background) {
-        DeleteObject(record->background);
+    if (background) {
+        DeleteObject(background);
     }
     Event_DiscardWindow(number);
     Objects_Remove(window_registry, number);

@@ -125,9 +125,22 @@ void CollectLine(HANDLE pipe, LineBuffer& line) {
         // Without whole units waiting, one unit is read and the call waits for it.
         const size_t wanted = ahead.waiting ? (ends_here ? ahead.line_feed + 1 : ahead.waiting) : 1;
         DWORD got = 0;
-        if (!ReadFile(pipe, place, static_cast<DWORD>(wanted * unit_size), &got, nullptr) ||
-            got < unit_size) {
-            return; // end of the output, or a lone odd byte of UTF-16, which is lost
+        if (!ReadFile(pipe, place, static_cast<DWORD>(wanted * unit_size), &got, nullptr)) {
+            return; // end of the output
+        }
+        // A UTF-16 unit that the child's writes split in two is completed from the pipe; only a
+        // lone byte at the very end of the output is lost.
+        while (got % unit_size) {
+            DWORD more = 0;
+            if (!ReadFile(pipe, place + got, static_cast<DWORD>(unit_size - got % unit_size), &more,
+                          nullptr) ||
+                !more) {
+                break;
+            }
+            got += more;
+        }
+        if (got < unit_size) {
+            return;
         }
         const size_t units = got / unit_size;
         const bool has_line_feed = line.UnitAt(place, units - 1) == kLineFeed;

@@ -1,4 +1,7 @@
 #include "app/app.h"
+#include "runtime/gui/gui.h"
+
+#include <objbase.h>
 
 #include <gtest/gtest.h>
 
@@ -28,4 +31,48 @@ TEST(Startup, ToolPathComesFromSystemRoot) {
     EXPECT_STREQ(state.tool_path, L"\\system32\\bcdedit.exe");
 
     Env_Set(L"systemroot", saved.get());
+}
+
+TEST(Startup, LibrariesComeUpAndShutdownTakesThemDownAgain) {
+    // The test runner made a workspace of its own; the program's start-up makes the real one.
+    AppState& state = App_State();
+    String_Free(state.tool_path);
+    String_Free(state.argument_prefix);
+    state.tool_path = state.argument_prefix = nullptr;
+    String_End();
+    App_InitLibraries();
+    HWND post_window = Event_PostWindow();
+    EXPECT_TRUE(IsWindow(post_window));
+    EXPECT_FALSE(IsWindowVisible(post_window)) << "the post-event window is never shown";
+    EXPECT_NE(Window_Registry(), nullptr);
+    EXPECT_NE(Gadget_Registry(), nullptr);
+    EXPECT_NE(Memory_Heap(), nullptr);
+    EXPECT_NE(Tls_Slot(), TLS_OUT_OF_INDEXES);
+    EXPECT_GT(Font_ScreenDpiY(), 0);
+    EXPECT_EQ(String_Capacity(), 16u);
+    EXPECT_EQ(CoInitialize(nullptr), S_FALSE) << "the thread is already an apartment";
+    CoUninitialize();
+
+    App_BuildStrings();
+    const HWND window =
+        reinterpret_cast<HWND>(Window_Open(0, 100, 100, 250, 70, L"Kestrevel", 0xC80001));
+    ASSERT_NE(window, nullptr);
+    const HWND button = reinterpret_cast<HWND>(Button_Create(0, 1, 1, 248, 30, L"A"));
+    ASSERT_NE(button, nullptr);
+
+    App_TerminateLibraries();
+    // The window library closed the still open window with its button, the event queue took its
+    // window and class away, and the heaps of the memory library and the workspace are gone.
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_FALSE(IsWindow(button));
+    EXPECT_EQ(Objects_Get(Window_Registry(), 0), nullptr);
+    EXPECT_EQ(Objects_Get(Gadget_Registry(), 0), nullptr);
+    EXPECT_FALSE(IsWindow(post_window));
+    WNDCLASSEXW post_class{.cbSize = sizeof(WNDCLASSEXW)};
+    EXPECT_FALSE(GetClassInfoExW(GetModuleHandleW(nullptr), L"PostEventClass", &post_class));
+    EXPECT_EQ(Memory_Heap(), nullptr);
+    EXPECT_EQ(String_Capacity(), 0u);
+    EXPECT_EQ(state.tool_path, nullptr);
+
+    String_Init(); // for the tests that follow
 }

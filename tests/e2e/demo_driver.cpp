@@ -44,10 +44,11 @@ int wmain(int argc, wchar_t** argv) {
     }
     DWORD process = 0;
     GetWindowThreadProcessId(main, &process);
+    driver::WaitForChildren(main, L"Button", 2, kWait);
     Sleep(700); // let it paint
     driver::SaveScreenBmp(folder + L"kestrevel.bmp");
 
-    const auto buttons = driver::ChildrenOf(main, L"Button");
+    const auto buttons = driver::WaitForChildren(main, L"Button", 2, kWait);
     if (buttons.empty()) {
         return Fail("no buttons");
     }

@@ -104,7 +104,7 @@ int wmain(int argc, wchar_t** argv) {
     Sleep(500);
     const Usage at_start = UsageOf(child.handle());
     Print("after start:", at_start);
-    const auto buttons = driver::ChildrenOf(main, L"Button");
+    const auto buttons = driver::WaitForChildren(main, L"Button", 2, kWait);
     Usage after_first{};
     for (int turn = 0; turn < switches; ++turn) {
         driver::WaitForVisibility(main, true, kWait);

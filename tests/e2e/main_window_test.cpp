@@ -18,11 +18,31 @@ std::wstring SystemFolder() {
     return folder;
 }
 
-// Every new Wine process gets SystemRoot=C:\windows: the stand-in goes where the program looks.
-bool InstallStandin() {
-    const std::wstring standin = driver::OwnFolder() + L"..\\..\\standin\\system32\\bcdedit.exe";
-    return CopyFileW(standin.c_str(), (SystemFolder() + L"\\bcdedit.exe").c_str(), FALSE) != FALSE;
-}
+// Every new Wine process gets SystemRoot=C:\windows: the stand-in goes where the program looks,
+// for the length of one test. Wine has no tool of its own; a real system's is never touched.
+class StandinInstalled {
+  public:
+    StandinInstalled() {
+        target_ = SystemFolder() + L"\\bcdedit.exe";
+        const std::wstring standin =
+            driver::OwnFolder() + L"..\\..\\standin\\system32\\bcdedit.exe";
+        // Anything there under Wine is an earlier copy of the stand-in.
+        installed_ = driver::RunningUnderWine() &&
+                     CopyFileW(standin.c_str(), target_.c_str(), FALSE) != FALSE;
+    }
+    ~StandinInstalled() {
+        if (installed_) {
+            DeleteFileW(target_.c_str());
+        }
+    }
+    StandinInstalled(const StandinInstalled&) = delete;
+    StandinInstalled& operator=(const StandinInstalled&) = delete;
+    bool installed() const { return installed_; }
+
+  private:
+    std::wstring target_;
+    bool installed_ = false;
+};
 
 std::string ReadFileBytes(const std::wstring& path) {
     std::string bytes;
@@ -60,13 +80,18 @@ class Kestrevel {
         started_ = process_.Start(L"\"" + driver::OwnFolder() + L"..\\..\\app\\Kestrevel.exe\"");
         if (started_) {
             main_ = driver::WaitForWindow(process_.id(), nullptr, L"Kestrevel", kWait);
+            // The set-up ends with the buttons: once both exist, it is complete.
+            driver::WaitForChildren(main_, L"Button", 2, kWait);
         }
     }
     HWND main() const { return main_; }
     driver::ChildProcess& process() { return process_; }
     std::string Calls() const { return ReadFileBytes(log_); }
 
-    std::vector<HWND> Buttons() const { return driver::ChildrenOf(main_, L"Button"); }
+    // The buttons, once the program has made both.
+    std::vector<HWND> Buttons() const {
+        return driver::WaitForChildren(main_, L"Button", 2, kWait);
+    }
 
     // Clicks a button and returns the verdict box that follows.
     HWND Click(HWND button) {
@@ -95,7 +120,11 @@ class Kestrevel {
 } // namespace
 
 TEST(MainWindow, SwitchesBothWaysAndClosesWithOneCredit) {
-    ASSERT_TRUE(InstallStandin());
+    if (!driver::RunningUnderWine()) {
+        GTEST_SKIP() << "runs the program against the stand-in tool, under Wine only";
+    }
+    StandinInstalled standin;
+    ASSERT_TRUE(standin.installed());
     Kestrevel kestrevel(L"");
     HWND main = kestrevel.main();
     ASSERT_NE(main, nullptr) << "no window titled Kestrevel";
@@ -159,12 +188,22 @@ TEST(MainWindow, SwitchesBothWaysAndClosesWithOneCredit) {
     EXPECT_TRUE(driver::MessageBoxHasIcon(credit));
     EXPECT_FALSE(driver::MessageBoxText(credit).empty());
     EXPECT_TRUE(IsWindowVisible(main)) << "the window stays while the credit shows";
+    size_t boxes = 0;
+    for (HWND top : driver::TopWindowsOf(kestrevel.process().id())) {
+        boxes += driver::ClassOf(top) == L"#32770" ? 1 : 0;
+    }
+    EXPECT_EQ(boxes, 1u) << "one credit box at a time";
     kestrevel.Acknowledge(credit);
+    // A second credit box would keep the program from ending.
     EXPECT_EQ(kestrevel.process().WaitForExit(kWait), 0);
 }
 
 TEST(MainWindow, RefusedSwitchGivesTheFailureText) {
-    ASSERT_TRUE(InstallStandin());
+    if (!driver::RunningUnderWine()) {
+        GTEST_SKIP() << "runs the program against the stand-in tool, under Wine only";
+    }
+    StandinInstalled standin;
+    ASSERT_TRUE(standin.installed());
     Kestrevel kestrevel(L"denied");
     ASSERT_NE(kestrevel.main(), nullptr);
     const std::vector<HWND> buttons = kestrevel.Buttons();

@@ -211,3 +211,36 @@ TEST_F(WindowOpen, AnyNumberWindowsAreNamedByTheirRecord) {
     EXPECT_EQ(Objects_Get(Window_Registry(), identity), nullptr);
     EXPECT_TRUE(QueuedOf(EVENT_CLOSE_WINDOW).empty());
 }
+
+namespace {
+int64_t closing_identity = 0;
+} // namespace
+
+TEST_F(WindowOpen, ClosingAgainWhileBeingDestroyedFreesNothingTwice) {
+    closing_identity = Window_Open(ANY_NUMBER, 10, 10, 100, 50, L"nested", 0);
+    auto* record = static_cast<WindowRecord*>(Objects_Get(Window_Registry(), closing_identity));
+    ASSERT_NE(record, nullptr);
+    // A global callback that closes the window again from inside its destruction.
+    Window_State()->global_callback = [](HWND, UINT message, WPARAM, LPARAM) -> LRESULT {
+        if (message == WM_DESTROY && closing_identity) {
+            const int64_t identity = closing_identity;
+            closing_identity = 0;
+            Window_Close(identity);
+        }
+        return USER_DEFAULT;
+    };
+    const int64_t identity = closing_identity;
+    Window_Close(identity);
+    Window_State()->global_callback = nullptr;
+    EXPECT_EQ(closing_identity, 0) << "the nested close ran";
+    EXPECT_EQ(Objects_Get(Window_Registry(), identity), nullptr);
+    EXPECT_EQ(Window_Registry()->any_list, nullptr);
+    // Reading the freed record or freeing its entries twice shows here, and as heap warnings
+    // under WINEDEBUG=warn+heap.
+    EXPECT_TRUE(HeapValidate(Runtime_Heap(), 0, nullptr));
+    const int64_t other = Window_Open(ANY_NUMBER, 10, 10, 100, 50, L"after", 0);
+    auto* fresh = static_cast<WindowRecord*>(Objects_Get(Window_Registry(), other));
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_TRUE(HeapValidate(Runtime_Heap(), 0, nullptr));
+    Window_Close(other);
+}

@@ -21,7 +21,8 @@ class PolicySwitchTest : public testing::Test {
     void SetUp() override { UseSystemRoot(StandinRoot().c_str()); }
     void TearDown() override {
         ReleaseProgram();
-        App_BuildStrings(); // systemroot is back by now
+        root_.reset(); // systemroot as it was before the test
+        App_BuildStrings();
     }
 
     void UseSystemRoot(const wchar_t* folder) {

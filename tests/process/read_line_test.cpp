@@ -101,6 +101,13 @@ TEST(ProgramReadLine, TextFormatsComeFromTheFlags) {
     // A lone odd byte at the end of UTF-16 output is lost.
     EXPECT_EQ(LinesOf(LaunchWriting(std::string("A\0\r\0\n\0B", 7), LAUNCH_TEXT_UTF16)),
               (Lines{L"A", L""}));
+    {
+        // A pause after the first line feed byte splits the unit "\n\0" across two writes; the
+        // reader completes it instead of losing a byte and misreading every unit after it.
+        ScopedVariable delay(L"KV_STANDIN_DELAY_MS", L"300");
+        EXPECT_EQ(LinesOf(LaunchWriting(std::string("A\0\n\0B\0\n\0", 8), LAUNCH_TEXT_UTF16)),
+                  (Lines{L"A", L"B"}));
+    }
     // The first matching flag wins: UTF-8 before UTF-16, ANSI before both.
     EXPECT_EQ(LinesOf(LaunchWriting("\xC3\xA9\n", LAUNCH_TEXT_UTF8 | LAUNCH_TEXT_UTF16)),
               (Lines{L"\u00e9"}));

@@ -94,6 +94,17 @@ std::vector<HWND> ChildrenOf(HWND parent, const wchar_t* class_name) {
     return search.found;
 }
 
+std::vector<HWND> WaitForChildren(HWND parent, const wchar_t* class_name, size_t count,
+                                  DWORD timeout_ms) {
+    const ULONGLONG deadline = GetTickCount64() + timeout_ms;
+    std::vector<HWND> children = ChildrenOf(parent, class_name);
+    while (children.size() < count && GetTickCount64() < deadline) {
+        Sleep(20);
+        children = ChildrenOf(parent, class_name);
+    }
+    return children;
+}
+
 std::wstring MessageBoxText(HWND box) {
     // The message text is the static control with the id 0xFFFF.
     return TextOf(GetDlgItem(box, 0xFFFF));

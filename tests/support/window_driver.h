@@ -21,6 +21,10 @@ HWND WaitForWindow(DWORD process_id, const wchar_t* class_name, const wchar_t* c
 // Child windows of `parent` with that class.
 std::vector<HWND> ChildrenOf(HWND parent, const wchar_t* class_name);
 
+// Waits up to `timeout_ms` until `parent` has `count` children of that class; returns them.
+std::vector<HWND> WaitForChildren(HWND parent, const wchar_t* class_name, size_t count,
+                                  DWORD timeout_ms);
+
 // The text of a message box (its static text control).
 std::wstring MessageBoxText(HWND box);
 // Whether a message box shows an icon.
