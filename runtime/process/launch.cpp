@@ -128,6 +128,19 @@ void FillObject(ProgramObject* object, HANDLE process, DWORD process_id, HANDLE 
     object->flags = flags;
 }
 
+// The shell is loaded only when a launch falls back to it: it is a large library that the
+// program's own launches never need, and loading it with the program would slow every start.
+using ShellExecuteProc = BOOL(WINAPI*)(SHELLEXECUTEINFOW*);
+ShellExecuteProc shell_execute = nullptr;
+
+BOOL ShellExecute(SHELLEXECUTEINFOW* shell) {
+    if (!shell_execute) {
+        shell_execute =
+            Runtime_Proc<ShellExecuteProc>(LoadLibraryW(L"shell32.dll"), "ShellExecuteExW");
+    }
+    return shell_execute ? shell_execute(shell) : FALSE;
+}
+
 intptr_t LaunchThroughShell(const wchar_t* path, const wchar_t* parameters, const wchar_t* folder,
                             wchar_t* folder_buffer, int show, uint32_t flags,
                             ReservedObject& object) {
@@ -142,7 +155,7 @@ intptr_t LaunchThroughShell(const wchar_t* path, const wchar_t* parameters, cons
                             .lpParameters = parameters,
                             .lpDirectory = folder,
                             .nShow = show};
-    if (!ShellExecuteExW(&shell)) {
+    if (!ShellExecute(&shell)) {
         return 0;
     }
     // The shell may hand the document to a program that was already running and give no
