@@ -20,15 +20,6 @@ HWND WaitForMainWindow() {
     return nullptr;
 }
 
-void Acknowledge(HWND box) {
-    driver::BringToFront(box);
-    driver::PressKey(VK_RETURN);
-    const ULONGLONG deadline = GetTickCount64() + kWait;
-    while (IsWindow(box) && GetTickCount64() < deadline) {
-        Sleep(50);
-    }
-}
-
 int Fail(const char* what) {
     std::fprintf(stderr, "demo driver: %s\n", what);
     return 1;
@@ -60,7 +51,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     Sleep(500);
     driver::SaveScreenBmp(folder + L"kestrevel-verdict.bmp");
-    Acknowledge(verdict);
+    driver::Acknowledge(verdict, kWait);
 
     driver::WaitForVisibility(main, true, kWait);
     driver::BringToFront(main);
@@ -73,6 +64,6 @@ int wmain(int argc, wchar_t** argv) {
     if (!credit) {
         return Fail("no credit");
     }
-    Acknowledge(credit);
+    driver::Acknowledge(credit, kWait);
     return 0;
 }

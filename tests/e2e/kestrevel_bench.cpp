@@ -63,15 +63,6 @@ void Print(const char* when, const Usage& usage) {
                 usage.user, usage.windows);
 }
 
-void Acknowledge(HWND box) {
-    driver::BringToFront(box);
-    driver::PressKey(VK_RETURN);
-    const ULONGLONG deadline = GetTickCount64() + kWait;
-    while (IsWindow(box) && GetTickCount64() < deadline) {
-        Sleep(5);
-    }
-}
-
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -115,7 +106,7 @@ int wmain(int argc, wchar_t** argv) {
             std::printf("no verdict at switch %d\n", turn);
             return 1;
         }
-        Acknowledge(verdict);
+        driver::Acknowledge(verdict, kWait);
         if (turn == 0) {
             driver::WaitForVisibility(main, true, kWait);
             Sleep(200);

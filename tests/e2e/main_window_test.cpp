@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -101,14 +102,7 @@ class Kestrevel {
     }
 
     // Acknowledges a message box with a real Return key.
-    void Acknowledge(HWND box) {
-        driver::BringToFront(box);
-        driver::PressKey(VK_RETURN);
-        const ULONGLONG deadline = GetTickCount64() + kWait;
-        while (IsWindow(box) && GetTickCount64() < deadline) {
-            Sleep(20);
-        }
-    }
+    void Acknowledge(HWND box) { driver::Acknowledge(box, kWait); }
 
   private:
     driver::ChildProcess process_;
@@ -117,14 +111,24 @@ class Kestrevel {
     HWND main_ = nullptr;
 };
 
+// Each test runs the program against the stand-in tool, which only Wine lets us install.
+class MainWindow : public testing::Test {
+  protected:
+    void SetUp() override {
+        if (!driver::RunningUnderWine()) {
+            GTEST_SKIP() << "runs the program against the stand-in tool, under Wine only";
+        }
+        standin_.emplace();
+        ASSERT_TRUE(standin_->installed());
+    }
+
+  private:
+    std::optional<StandinInstalled> standin_;
+};
+
 } // namespace
 
-TEST(MainWindow, SwitchesBothWaysAndClosesWithOneCredit) {
-    if (!driver::RunningUnderWine()) {
-        GTEST_SKIP() << "runs the program against the stand-in tool, under Wine only";
-    }
-    StandinInstalled standin;
-    ASSERT_TRUE(standin.installed());
+TEST_F(MainWindow, SwitchesBothWaysAndClosesWithOneCredit) {
     Kestrevel kestrevel(L"");
     HWND main = kestrevel.main();
     ASSERT_NE(main, nullptr) << "no window titled Kestrevel";
@@ -198,12 +202,7 @@ TEST(MainWindow, SwitchesBothWaysAndClosesWithOneCredit) {
     EXPECT_EQ(kestrevel.process().WaitForExit(kWait), 0);
 }
 
-TEST(MainWindow, RefusedSwitchGivesTheFailureText) {
-    if (!driver::RunningUnderWine()) {
-        GTEST_SKIP() << "runs the program against the stand-in tool, under Wine only";
-    }
-    StandinInstalled standin;
-    ASSERT_TRUE(standin.installed());
+TEST_F(MainWindow, RefusedSwitchGivesTheFailureText) {
     Kestrevel kestrevel(L"denied");
     ASSERT_NE(kestrevel.main(), nullptr);
     const std::vector<HWND> buttons = kestrevel.Buttons();

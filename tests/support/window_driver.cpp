@@ -221,6 +221,15 @@ void ClickCentre(HWND window) {
     ClickAt((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
 }
 
+void Acknowledge(HWND box, DWORD timeout_ms) {
+    BringToFront(box);
+    PressKey(VK_RETURN);
+    const ULONGLONG deadline = GetTickCount64() + timeout_ms;
+    while (IsWindow(box) && GetTickCount64() < deadline) {
+        Sleep(10);
+    }
+}
+
 bool BringToFront(HWND window) {
     for (int attempt = 0; attempt < 40; ++attempt) {
         SetForegroundWindow(window);

@@ -43,6 +43,8 @@ bool SaveScreenBmp(const std::wstring& path);
 void PressKey(WORD key, bool with_shift = false);
 void ClickAt(int x, int y);
 void ClickCentre(HWND window);
+// Closes a message box with a real Return key and waits until it is gone.
+void Acknowledge(HWND box, DWORD timeout_ms);
 bool BringToFront(HWND window);
 
 // A child process started by a test; killed if it is still running when the owner goes.
