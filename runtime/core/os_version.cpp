@@ -84,8 +84,13 @@ int OS_GetVersionInfo(OSVERSIONINFOEXW* record) {
 
 int64_t OS_VersionCode() {
     // GetVersionExW is deprecated but still the way to learn the platform id.
+#if defined(__GNUC__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#elif defined(_MSC_VER)
+#pragma warning(push)
+#pragma warning(disable : 4996)
+#endif
     OSVERSIONINFOW basic{};
     basic.dwOSVersionInfoSize = kInfoSize;
     if (!GetVersionExW(&basic)) {
@@ -113,6 +118,10 @@ int64_t OS_VersionCode() {
             workstation = extended.wProductType == VER_NT_WORKSTATION;
         }
     }
+#if defined(__GNUC__)
 #pragma GCC diagnostic pop
+#elif defined(_MSC_VER)
+#pragma warning(pop)
+#endif
     return OS_DecideVersionCode(VER_PLATFORM_WIN32_NT, major, minor, workstation);
 }
