@@ -13,6 +13,11 @@ constexpr int64_t POLICY_STANDARD = 0;
 // refused.
 constexpr int64_t kOldestRefusedVersion = 80;
 
+// Every message of the program carries this title; the refusal and the credit show the
+// information icon, the verdicts none.
+constexpr wchar_t kInfoTitle[] = L"Info";
+constexpr uint32_t kInformationBox = MB_ICONINFORMATION;
+
 // Process-wide state of the application; everything empty or 0 at start.
 struct AppState {
     RtString tool_path;       // "<systemroot>\system32\bcdedit.exe"

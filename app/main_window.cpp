@@ -11,7 +11,6 @@ constexpr int64_t kStandardButton = 1;
 constexpr uint32_t kMainWindowFlags = 0xC80001;
 
 constexpr wchar_t kTitle[] = L"Kestrevel";
-constexpr wchar_t kInfoTitle[] = L"Info";
 constexpr wchar_t kLegacyText[] = L"Activer le mode classique F8";
 constexpr wchar_t kStandardText[] = L"Désactiver le mode classique F8";
 constexpr wchar_t kEnabledVerdict[] = L"L'activation du menu du mode sans echec via F8 est activé";
@@ -21,7 +20,6 @@ constexpr wchar_t kFailureVerdict[] =
     L"Opération impossible, vous devez avoir les droits administrateurs";
 constexpr wchar_t kCredit[] = L"Kestrevel, par l'équipe Kestrevel. Merci de l'avoir utilisé !";
 constexpr uint32_t kPlainBox = MB_OK;
-constexpr uint32_t kInformationBox = MB_ICONINFORMATION;
 
 // Runs one switch and shows its verdict while the window is out of the way.
 void SwitchAndReport(int64_t policy, const wchar_t* success_text) {
@@ -44,8 +42,7 @@ void SwitchAndReport(int64_t policy, const wchar_t* success_text) {
 
 void MainWindow_Run() {
     AppState& state = App_State();
-    const intptr_t window =
-        Window_Open(kMainWindow, 100, 100, 250, 70, kTitle, kMainWindowFlags);
+    const intptr_t window = Window_Open(kMainWindow, 100, 100, 250, 70, kTitle, kMainWindowFlags);
     Window_SetTopmost(kMainWindow, 1);
     Button_Create(kLegacyButton, 1, 1, 248, 30, kLegacyText);
     Button_Create(kStandardButton, 1, 35, 248, 30, kStandardText);

@@ -2,7 +2,6 @@
 #include "runtime/gui/gui.h"
 #include "runtime/process/process.h"
 
-#include <commctrl.h>
 #include <objbase.h>
 
 namespace {
@@ -11,17 +10,10 @@ AppState app_state{};
 
 constexpr wchar_t kToolSuffix[] = L"\\system32\\bcdedit.exe";
 constexpr wchar_t kArgumentPrefix[] = L"/set {Default} bootmenupolicy ";
-constexpr wchar_t kInfoTitle[] = L"Info";
 constexpr wchar_t kTooOldText[] = L"You need Windows 8 or higher to use this program";
-constexpr uint32_t kInformationIcon = MB_ICONINFORMATION;
-
-// Tab, hot-key, date, extended combo box and internet-address classes.
-constexpr DWORD kCommonControlClasses = 0xB48;
 
 void InitCommonControlsAndCom() {
-    INITCOMMONCONTROLSEX classes{.dwSize = sizeof(INITCOMMONCONTROLSEX),
-                                 .dwICC = kCommonControlClasses};
-    InitCommonControlsEx(&classes);
+    Gadget_InitCommonControls();
     // Makes this thread a single-threaded apartment for the life of the process.
     const HRESULT joined = CoInitialize(nullptr);
     (void)joined;
@@ -36,15 +28,15 @@ AppState& App_State() {
 void App_InitLibraries() {
     String_Init(); // 1
     Map_Init();    // 2
-    Event_Init(); // 3
+    Event_Init();  // 3
     Tls_Init();    // 4
     Font_Init();   // 5
     Memory_Init(); // 6
     // 7 to 11: vector drawing, image codecs, BMP codec, image registry and image blending
     // belong to the imaging libraries, which nothing here uses.
-    Window_Init(); // 12
-    Gadget_Init(); // 13
-    Program_Init(); // 14
+    Window_Init();              // 12
+    Gadget_Init();              // 13
+    Program_Init();             // 14
     InitCommonControlsAndCom(); // 15
 }
 
@@ -58,10 +50,10 @@ void App_BuildStrings() {
 
 void App_TerminateLibraries() {
     Program_End(); // 1
-    Gadget_End(); // 2
-    Window_End(); // 3
+    Gadget_End();  // 2
+    Window_End();  // 3
     // 4 to 6 belong to the imaging libraries.
-    Font_End(); // 7
+    Font_End();  // 7
     Event_End(); // 8
     // 9: map support has nothing to end.
     Memory_End(); // 10
@@ -81,7 +73,7 @@ UINT App_Run() {
     App_InitLibraries();
     App_BuildStrings();
     if (!App_VersionGatePasses(OS_VersionCode())) {
-        Requester_Message(kInfoTitle, kTooOldText, kInformationIcon);
+        Requester_Message(kInfoTitle, kTooOldText, kInformationBox);
     } else {
         MainWindow_Run();
     }

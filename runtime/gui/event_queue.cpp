@@ -78,6 +78,30 @@ template <typename Predicate> void DropNodes(Predicate picks) {
     queue->tail = kept_tail;
 }
 
+// The six fields of the current event, as one value.
+struct CurrentEvent {
+    int32_t code;
+    int64_t window;
+    int64_t object;
+    int64_t type;
+    intptr_t data;
+    EventRelease release;
+};
+
+CurrentEvent CurrentOf(const EventQueue* queue) {
+    return {queue->current_code, queue->current_window, queue->current_object,
+            queue->current_type, queue->current_data,   queue->current_release};
+}
+
+void MakeCurrent(EventQueue* queue, const CurrentEvent& event) {
+    queue->current_code = event.code;
+    queue->current_window = event.window;
+    queue->current_object = event.object;
+    queue->current_type = event.type;
+    queue->current_data = event.data;
+    queue->current_release = event.release;
+}
+
 void InitQueue(void* block) {
     auto* queue = static_cast<EventQueue*>(block);
     queue->pool = static_cast<EventNodePool*>(Runtime_Alloc(sizeof(EventNodePool)));
@@ -138,20 +162,11 @@ void Event_Post(int32_t code, int64_t object, int64_t window, int64_t type, intp
         queue->tail = node;
     }
     if (!defer) {
-        const EventQueue saved = *queue;
-        queue->current_code = code;
-        queue->current_window = window;
-        queue->current_object = object;
-        queue->current_type = type;
-        queue->current_data = data;
-        queue->current_release = data_release;
+        // The callbacks see this event as the current one; the real current event comes back.
+        const CurrentEvent saved = CurrentOf(queue);
+        MakeCurrent(queue, {code, window, object, type, data, data_release});
         Event_RunEventBindings(code, window, object, type);
-        queue->current_code = saved.current_code;
-        queue->current_window = saved.current_window;
-        queue->current_object = saved.current_object;
-        queue->current_type = saved.current_type;
-        queue->current_data = saved.current_data;
-        queue->current_release = saved.current_release;
+        MakeCurrent(queue, saved);
     }
     if (release_merged_data) {
         ReleaseData(data, data_release);
@@ -180,12 +195,8 @@ int32_t Event_Dequeue() {
     if (!queue->head) {
         queue->tail = nullptr;
     }
-    queue->current_code = node->code;
-    queue->current_object = node->object;
-    queue->current_window = node->window;
-    queue->current_type = node->type;
-    queue->current_data = node->data;
-    queue->current_release = node->data_release;
+    MakeCurrent(queue, {node->code, node->window, node->object, node->type, node->data,
+                        node->data_release});
     const uint32_t post_flags = node->post_flags;
     GiveNode(queue->pool, node);
     if (post_flags & POST_DEFER_CALLBACKS) {

@@ -9,15 +9,18 @@ namespace {
 constexpr int32_t kInitialStackCapacity = 10;
 
 GadgetListState* list_state = nullptr;
+// Every gadget-list window's procedure looks its snapshot up by this name, so it is made once.
+wchar_t property_name[48];
 
-HWND* NewStack() {
-    return static_cast<HWND*>(Runtime_Alloc(sizeof(HWND) * kInitialStackCapacity));
+// A fresh container stack of 10 empty entries for the state.
+void GiveNewStack(GadgetListState* state) {
+    state->stack = static_cast<HWND*>(Runtime_Alloc(sizeof(HWND) * kInitialStackCapacity));
+    state->capacity = state->stack ? kInitialStackCapacity : 0;
 }
 
 void InitListState(void* block) {
     auto* state = static_cast<GadgetListState*>(block);
-    state->stack = NewStack();
-    state->capacity = state->stack ? kInitialStackCapacity : 0;
+    GiveNewStack(state);
     state->font = Gadget_DefaultFont();
 }
 
@@ -38,13 +41,15 @@ GadgetListState* GadgetList_State() {
 }
 
 void GadgetList_Init() {
+    _snwprintf(property_name, 48, L"Tavi_GadgetStack_%I64i",
+               reinterpret_cast<int64_t>(Runtime_Module()));
+    property_name[47] = L'\0';
     list_state = static_cast<GadgetListState*>(
         Objects_NewState(sizeof(GadgetListState), InitListState, FreeListState));
 }
 
-void GadgetList_PropertyName(wchar_t (&buffer)[48]) {
-    _snwprintf(buffer, 48, L"Tavi_GadgetStack_%I64i", reinterpret_cast<int64_t>(Runtime_Module()));
-    buffer[47] = L'\0';
+const wchar_t* GadgetList_PropertyName() {
+    return property_name;
 }
 
 HWND GadgetList_Owner() {
@@ -60,8 +65,7 @@ HWND GadgetList_Use(HWND window) {
     if (!window || !state) {
         return previous;
     }
-    wchar_t property[48];
-    GadgetList_PropertyName(property);
+    const wchar_t* property = property_name;
     GadgetListSnapshot* snapshot = SnapshotOf(window, property);
     GadgetListSnapshot* fresh = nullptr;
     if (!snapshot) {
@@ -96,8 +100,7 @@ HWND GadgetList_Use(HWND window) {
         return previous;
     }
     if (!state->stack) {
-        state->stack = NewStack();
-        state->capacity = state->stack ? kInitialStackCapacity : 0;
+        GiveNewStack(state);
     }
     state->depth = 0;
     state->current = window;
@@ -107,8 +110,7 @@ HWND GadgetList_Use(HWND window) {
 }
 
 LRESULT CALLBACK GadgetList_WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    wchar_t property[48];
-    GadgetList_PropertyName(property);
+    const wchar_t* property = property_name;
     GadgetListSnapshot* snapshot = SnapshotOf(window, property);
     if (!snapshot) {
         return DefWindowProcW(window, message, wParam, lParam);

@@ -10,8 +10,6 @@ namespace {
 constexpr int32_t kGadgetGrowthStep = 50;
 // Identifier of a control that is not attached, or no longer.
 constexpr LONG_PTR kDetachedId = -1;
-// Tab, hot-key, date, extended combo box and internet-address classes.
-constexpr DWORD kGadgetControlClasses = 0xB48;
 
 ObjectRegistry* gadget_registry = nullptr;
 HFONT default_font = nullptr;
@@ -90,8 +88,13 @@ void Gadget_Init() {
     default_font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
     gadget_registry = Objects_NewRegistry(sizeof(GadgetRecord), kGadgetGrowthStep, Gadget_Free);
     GadgetList_Init();
-    INITCOMMONCONTROLSEX classes{.dwSize = sizeof(INITCOMMONCONTROLSEX),
-                                 .dwICC = kGadgetControlClasses};
+    Gadget_InitCommonControls();
+}
+
+void Gadget_InitCommonControls() {
+    // Tab, hot-key, date, extended combo box and internet-address classes.
+    constexpr DWORD kControlClasses = 0xB48;
+    INITCOMMONCONTROLSEX classes{.dwSize = sizeof(INITCOMMONCONTROLSEX), .dwICC = kControlClasses};
     InitCommonControlsEx(&classes);
 }
 

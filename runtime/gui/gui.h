@@ -125,6 +125,9 @@ void Window_Hide(int64_t number, int state, uint32_t show_flags = 0);
 void Window_SetTopmost(int64_t number, int state);
 // Moves a window to the centre of the primary screen or of `reference`.
 void Window_CenterPosition(HWND handle, uint32_t flags, HWND reference);
+// The ShowWindow command for a maximised, minimised or normal window, activated or not
+// (SW_MAXIMIZE and SW_SHOWMAXIMIZED are the same command).
+int Window_ShowCommand(bool maximized, bool minimized, bool no_activate);
 // 5 when desktop composition is on, else 0; the system is asked once, on the first call.
 int32_t Window_CaptionOffset();
 void Window_Init();
@@ -336,8 +339,8 @@ HWND GadgetList_Use(HWND window);
 HWND GadgetList_Owner();
 GadgetListState* GadgetList_State();
 void GadgetList_Init();
-// "Tavi_GadgetStack_<module handle>", written into `buffer`.
-void GadgetList_PropertyName(wchar_t (&buffer)[48]);
+// "Tavi_GadgetStack_<module handle>", made once by GadgetList_Init.
+const wchar_t* GadgetList_PropertyName();
 LRESULT CALLBACK GadgetList_WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 int64_t Gadget_Attach(int64_t number, GadgetRecord* record, HWND control, const GadgetKind* kind);
@@ -348,3 +351,5 @@ ObjectRegistry* Gadget_Registry();
 HFONT Gadget_DefaultFont();
 void Gadget_Init();
 void Gadget_End();
+// Registers the common-control classes the runtime's gadgets may use (0xB48).
+void Gadget_InitCommonControls();

@@ -9,17 +9,17 @@ WindowRecord* LiveWindow(int64_t number) {
     return static_cast<WindowRecord*>(Objects_Get(Window_Registry(), number));
 }
 
-int ShowCommandForState(HWND handle, bool no_activate) {
-    if (IsZoomed(handle)) {
+} // namespace
+
+int Window_ShowCommand(bool maximized, bool minimized, bool no_activate) {
+    if (maximized) {
         return no_activate ? SW_SHOWNA : SW_SHOWMAXIMIZED;
     }
-    if (IsIconic(handle)) {
+    if (minimized) {
         return no_activate ? SW_SHOWMINNOACTIVE : SW_SHOWMINIMIZED;
     }
     return no_activate ? SW_SHOWNOACTIVATE : SW_SHOWNORMAL;
 }
-
-} // namespace
 
 void Window_CenterPosition(HWND handle, uint32_t flags, HWND reference) {
     RECT window{};
@@ -69,7 +69,8 @@ void Window_Hide(int64_t number, int state, uint32_t show_flags) {
     if (show_flags & (WINDOW_CENTER_ON_SCREEN | WINDOW_CENTER_ON_PARENT)) {
         Window_CenterPosition(handle, show_flags, GetWindow(handle, GW_OWNER));
     }
-    ShowWindow(handle, ShowCommandForState(handle, (show_flags & WINDOW_SHOW_NO_ACTIVATE) != 0));
+    ShowWindow(handle, Window_ShowCommand(IsZoomed(handle), IsIconic(handle),
+                                          (show_flags & WINDOW_SHOW_NO_ACTIVATE) != 0));
 }
 
 void Window_SetTopmost(int64_t number, int state) {

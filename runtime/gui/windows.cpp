@@ -52,16 +52,6 @@ WindowStyle StyleFromFlags(uint32_t flags) {
     return result;
 }
 
-int ShowCommandFor(DWORD style, bool no_activate) {
-    if (style & WS_MAXIMIZE) {
-        return no_activate ? SW_SHOWNA : SW_MAXIMIZE;
-    }
-    if (style & WS_MINIMIZE) {
-        return no_activate ? SW_SHOWMINNOACTIVE : SW_SHOWMINIMIZED;
-    }
-    return no_activate ? SW_SHOWNOACTIVATE : SW_SHOWNORMAL;
-}
-
 // Tab and Shift+Tab become focus moves through the window's accelerator table.
 void MakeAccelerators(WindowRecord* record) {
     record->accel_count = kAcceleratorCount;
@@ -161,11 +151,11 @@ int64_t Window_Open(int64_t number, int32_t x, int32_t y, int32_t inner_width, i
         Window_CenterPosition(handle, flags, parent);
     }
     if (!style.start_hidden) {
-        ShowWindow(handle, ShowCommandFor(style.style, style.no_activate));
+        ShowWindow(handle, Window_ShowCommand((style.style & WS_MAXIMIZE) != 0,
+                                              (style.style & WS_MINIMIZE) != 0, style.no_activate));
     }
     record->minmax_state = (style.style & (WS_MINIMIZE | WS_MAXIMIZE)) ? 1 : 0;
-    MakeAccelerators(record);
-    record->mdi_client = nullptr;
+    MakeAccelerators(record); // the record came zeroed: no MDI client
     if (!style.keep_gadget_list) {
         GadgetList_Use(handle);
     }

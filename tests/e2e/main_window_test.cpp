@@ -45,31 +45,6 @@ class StandinInstalled {
     bool installed_ = false;
 };
 
-std::string ReadFileBytes(const std::wstring& path) {
-    std::string bytes;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return bytes;
-    }
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got) {
-        bytes.append(buffer, got);
-    }
-    CloseHandle(file);
-    return bytes;
-}
-
-std::string Narrow(const std::wstring& text) {
-    std::string out(text.size() * 3 + 1, '\0');
-    const int length =
-        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(),
-                            static_cast<int>(out.size()), nullptr, nullptr);
-    out.resize(length > 0 ? length : 0);
-    return out;
-}
-
 // One running Kestrevel with the stand-in told how to answer.
 class Kestrevel {
   public:
@@ -87,7 +62,7 @@ class Kestrevel {
     }
     HWND main() const { return main_; }
     driver::ChildProcess& process() { return process_; }
-    std::string Calls() const { return ReadFileBytes(log_); }
+    std::string Calls() const { return driver::FileBytes(log_); }
 
     // The buttons, once the program has made both.
     std::vector<HWND> Buttons() const {
@@ -169,9 +144,10 @@ TEST_F(MainWindow, SwitchesBothWaysAndClosesWithOneCredit) {
     EXPECT_EQ(driver::MessageBoxText(verdict), kEnabled);
     EXPECT_FALSE(driver::MessageBoxHasIcon(verdict));
     EXPECT_FALSE(IsWindowVisible(main)) << "hidden while the verdict shows";
-    EXPECT_EQ(kestrevel.Calls(), Narrow(L"\"" + SystemFolder() +
-                                        L"\\bcdedit.exe\" /set {Default} bootmenupolicy legacy") +
-                                     "\n");
+    EXPECT_EQ(kestrevel.Calls(),
+              driver::Utf8(L"\"" + SystemFolder() +
+                           L"\\bcdedit.exe\" /set {Default} bootmenupolicy legacy") +
+                  "\n");
     kestrevel.Acknowledge(verdict);
     EXPECT_TRUE(driver::WaitForVisibility(main, true, kWait)) << "visible again after OK";
 

@@ -21,18 +21,10 @@ inline std::wstring FullPath(const std::wstring& path) {
     return length && length < MAX_PATH ? std::wstring(full, length) : path;
 }
 
-// Folder of the running executable, with a final backslash.
-inline std::wstring ExeFolder() {
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder = path;
-    return folder.substr(0, folder.find_last_of(L'\\') + 1);
-}
-
 // The folder that plays systemroot: it holds system32\bcdedit.exe, the stand-in. The test
 // executables sit in <build>\tests\process.
 inline std::wstring StandinRoot() {
-    return FullPath(ExeFolder() + L"..\\..\\standin");
+    return FullPath(driver::OwnFolder() + L"..\\..\\standin");
 }
 
 inline std::wstring StandinPath() {
@@ -76,37 +68,13 @@ class TempFile {
     TempFile& operator=(const TempFile&) = delete;
     const std::wstring& path() const { return path_; }
 
-    std::string Read() const {
-        std::string bytes;
-        HANDLE file = CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE) {
-            return bytes;
-        }
-        char buffer[4096];
-        DWORD got = 0;
-        while (ReadFile(file, buffer, sizeof(buffer), &got, nullptr) && got) {
-            bytes.append(buffer, got);
-        }
-        CloseHandle(file);
-        return bytes;
-    }
+    std::string Read() const { return driver::FileBytes(path_); }
 
   private:
     std::wstring path_;
 };
 
-inline std::string Utf8(const std::wstring& text) {
-    if (text.empty()) {
-        return {};
-    }
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string bytes(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size,
-                        nullptr, nullptr);
-    return bytes;
-}
+using driver::Utf8;
 
 // Handles this process holds.
 inline DWORD HandleCount() {

@@ -70,6 +70,11 @@ DWORD HandleCountOf(HANDLE process);
 // Windows (top-level and their descendants) that belong to a process.
 DWORD WindowCountOf(DWORD process_id);
 
+// The whole content of a file, or nothing when it cannot be read.
+std::string FileBytes(const std::wstring& path);
+// UTF-8 form of a UTF-16 text.
+std::string Utf8(const std::wstring& text);
+
 // Folder of the running test executable, with a final backslash.
 std::wstring OwnFolder();
 // Sets the Windows version Wine reports to programs of that file name.
