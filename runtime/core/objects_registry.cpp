@@ -63,16 +63,16 @@ void* Objects_Create(ObjectRegistry* registry, int64_t number) {
         registry->slots = static_cast<void**>(grown);
         registry->capacity = capacity;
     }
-    void*& slot = registry->slots[number];
-    if (slot) {
-        // The release operation clears a live record, so the caller gets it back zeroed.
+    if (registry->slots[number]) {
+        // The release operation clears a live record, so the caller gets it back zeroed. It may
+        // create objects of its own and so move the table: the slot is read again afterwards.
         if (registry->release) {
             registry->release(number);
         }
-        return slot;
+        return registry->slots[number];
     }
-    slot = Runtime_Alloc(static_cast<size_t>(registry->record_size));
-    return slot;
+    registry->slots[number] = Runtime_Alloc(static_cast<size_t>(registry->record_size));
+    return registry->slots[number];
 }
 
 void* Objects_Get(ObjectRegistry* registry, int64_t identity) {
