@@ -26,7 +26,9 @@ int64_t CodeUnderSetting(const std::wstring& setting) {
     if (!CopyFileW(probe.c_str(), copy.c_str(), FALSE)) {
         return -1;
     }
-    if (!driver::SetWineVersionFor(exe_name, setting)) {
+    driver::WineVersionFor version(exe_name, setting);
+    if (!version.applied()) {
+        DeleteFileW(copy.c_str());
         return -1;
     }
 

@@ -20,7 +20,8 @@ TEST(VersionGate, WindowsSevenGetsOnlyTheRefusalAndExitCodeZero) {
         GTEST_SKIP() << "needs Wine's per-program version settings";
     }
     const std::wstring name = L"Kestrevel_win2008r2.exe";
-    ASSERT_TRUE(driver::SetWineVersionFor(name, L"win2008r2")); // 6.1 workstation
+    driver::WineVersionFor version(name, L"win2008r2"); // 6.1 workstation
+    ASSERT_TRUE(version.applied());
     const std::wstring program = ProgramCopy(name);
     ASSERT_FALSE(program.empty());
 
@@ -44,7 +45,8 @@ TEST(VersionGate, AServerOfTheSameVersionPasses) {
     }
     // On this Wine "win7" reports 6.1 with a server product type: Windows Server 2008 R2.
     const std::wstring name = L"Kestrevel_win7.exe";
-    ASSERT_TRUE(driver::SetWineVersionFor(name, L"win7"));
+    driver::WineVersionFor version(name, L"win7");
+    ASSERT_TRUE(version.applied());
     const std::wstring program = ProgramCopy(name);
     ASSERT_FALSE(program.empty());
     {
