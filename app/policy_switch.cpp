@@ -40,6 +40,11 @@ RtString CollectOutput(intptr_t program) {
 
 int64_t PolicySwitch(int64_t policy) {
     AppState& state = App_State();
+    // Without the system folder there is no tool to run, and nothing else may stand in for it.
+    if (!String_Length(state.tool_path)) {
+        state.program = 0;
+        return 0;
+    }
     RtStringOwner parameters(String_Concat(state.argument_prefix, PolicyWord(policy)));
     state.program = Program_Launch(state.tool_path, parameters.get(), L"", kToolLaunchFlags);
     if (!state.program) {

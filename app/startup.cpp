@@ -8,7 +8,7 @@ namespace {
 
 AppState app_state{};
 
-constexpr wchar_t kToolSuffix[] = L"\\system32\\bcdedit.exe";
+constexpr wchar_t kToolName[] = L"\\bcdedit.exe";
 constexpr wchar_t kArgumentPrefix[] = L"/set {Default} bootmenupolicy ";
 constexpr wchar_t kTooOldText[] = L"You need Windows 8 or higher to use this program";
 
@@ -41,9 +41,12 @@ void App_InitLibraries() {
 }
 
 void App_BuildStrings() {
-    RtStringOwner system_root(Env_Get(L"systemroot"));
+    // The tool is the system's own, wherever the environment says the system is: an elevated
+    // program must not run what whoever started it chose.
+    RtStringOwner system_folder(Env_SystemFolder());
     String_Free(app_state.tool_path);
-    app_state.tool_path = String_Concat(system_root.get(), kToolSuffix);
+    app_state.tool_path =
+        system_folder.get()[0] ? String_Concat(system_folder.get(), kToolName) : String_Copy(L"");
     String_Free(app_state.argument_prefix);
     app_state.argument_prefix = String_Copy(kArgumentPrefix);
 }

@@ -142,6 +142,9 @@ int OS_GetVersionInfo(OSVERSIONINFOEXW* record);
 int64_t OS_VersionCode();
 
 RtString Env_Get(const wchar_t* name);
+// The system folder as the system reports it (GetSystemDirectoryW), never from a variable that
+// anyone starting the program could set; the empty string when it cannot be had.
+RtString Env_SystemFolder();
 BOOL Env_Set(const wchar_t* name, const wchar_t* value);
 void Env_Unset(const wchar_t* name);
 

@@ -16,19 +16,25 @@ TEST(Startup, VersionGateRefusesWindowsSevenAndOlder) {
     }
 }
 
-TEST(Startup, ToolPathComesFromSystemRoot) {
+TEST(Startup, ToolPathIsInTheSystemFolderWhateverTheEnvironmentSays) {
     AppState& state = App_State();
     RtStringOwner saved(Env_Get(L"SystemRoot"));
+    wchar_t system_folder[MAX_PATH] = {};
+    ASSERT_NE(GetSystemDirectoryW(system_folder, MAX_PATH), 0u);
+    const std::wstring tool = std::wstring(system_folder) + L"\\bcdedit.exe";
 
-    Env_Set(L"SYSTEMROOT", L"D:\\Win dows");
-    App_BuildStrings();
-    EXPECT_STREQ(state.tool_path, L"D:\\Win dows\\system32\\bcdedit.exe");
+    for (const wchar_t* system_root :
+         {L"D:\\Win dows", L"", static_cast<const wchar_t*>(nullptr)}) {
+        if (system_root) {
+            Env_Set(L"SYSTEMROOT", system_root);
+        } else {
+            Env_Unset(L"systemroot");
+        }
+        App_BuildStrings();
+        EXPECT_EQ(std::wstring(state.tool_path), tool) << (system_root ? system_root : L"unset");
+    }
     EXPECT_STREQ(state.argument_prefix, L"/set {Default} bootmenupolicy ");
     EXPECT_EQ(String_Length(state.argument_prefix), 30u);
-
-    Env_Unset(L"systemroot");
-    App_BuildStrings();
-    EXPECT_STREQ(state.tool_path, L"\\system32\\bcdedit.exe");
 
     Env_Set(L"systemroot", saved.get());
 }

@@ -3,32 +3,21 @@
 
 #include <gtest/gtest.h>
 
-#include <optional>
 #include <string>
 
 using process_test::ScopedVariable;
 using process_test::StandinPath;
-using process_test::StandinRoot;
 using process_test::TempFile;
+using process_test::ToolPath;
 using process_test::Utf8;
 
 namespace {
 
-// Points systemroot at the stand-in's folder for one test, so that the tool path built at
-// start-up names the stand-in, and puts everything back afterwards.
+// Points the tool path at the stand-in for one test and puts the program's own back afterwards.
 class PolicySwitchTest : public testing::Test {
   protected:
-    void SetUp() override { UseSystemRoot(StandinRoot().c_str()); }
-    void TearDown() override {
-        ReleaseProgram();
-        root_.reset(); // systemroot as it was before the test
-        App_BuildStrings();
-    }
+    void TearDown() override { ReleaseProgram(); }
 
-    void UseSystemRoot(const wchar_t* folder) {
-        root_.emplace(folder);
-        App_BuildStrings();
-    }
     void ReleaseProgram() {
         AppState& state = App_State();
         if (Program_IsValid(state.program)) {
@@ -57,16 +46,9 @@ class PolicySwitchTest : public testing::Test {
         return result;
     }
 
+    ToolPath tool_{StandinPath()};
     TempFile log_{L"kvp"};
     ScopedVariable log_setting_{L"KV_STANDIN_LOG", log_.path().c_str()};
-
-  private:
-    // Restores systemroot when the test ends.
-    struct Root {
-        explicit Root(const wchar_t* folder) : setting(L"systemroot", folder) {}
-        ScopedVariable setting;
-    };
-    std::optional<Root> root_;
 };
 
 } // namespace
@@ -108,8 +90,7 @@ TEST_F(PolicySwitchTest, ReadsOutputThatArrivesSlowly) {
 TEST_F(PolicySwitchTest, RunsTheToolWithThePolicyWord) {
     TempFile state_file(L"kvs");
     ScopedVariable state(L"KV_STANDIN_STATE", state_file.path().c_str());
-    const std::string tool = "\"" + Utf8(StandinRoot()) + "\\system32\\bcdedit.exe\"";
-    EXPECT_EQ(Utf8(App_State().tool_path), Utf8(StandinPath()));
+    const std::string tool = "\"" + Utf8(StandinPath()) + "\"";
 
     EXPECT_EQ(SwitchInMode(L"success-fr", POLICY_LEGACY), 1);
     EXPECT_EQ(state_file.Read(), "legacy");
@@ -129,21 +110,15 @@ TEST_F(PolicySwitchTest, ToolThatCannotStartGivesZeroAndNoObject) {
     // A system folder without the tool.
     wchar_t temp[MAX_PATH] = {};
     GetTempPathW(MAX_PATH, temp);
-    UseSystemRoot(temp);
+    tool_.Use((std::wstring(temp) + L"bcdedit.exe").c_str());
     App_State().program = 12345; // overwritten by the launch result
     EXPECT_EQ(PolicySwitch(POLICY_LEGACY), 0);
     EXPECT_EQ(App_State().program, 0);
 
-    // systemroot unset: the tool is looked for at \system32\bcdedit.exe on the current drive.
-    UseSystemRoot(nullptr);
-    EXPECT_STREQ(App_State().tool_path, L"\\system32\\bcdedit.exe");
-    wchar_t found[MAX_PATH] = {};
-    const bool tool_on_drive =
-        GetFullPathNameW(L"\\system32\\bcdedit.exe", MAX_PATH, found, nullptr) &&
-        GetFileAttributesW(found) != INVALID_FILE_ATTRIBUTES;
-    if (!tool_on_drive) {
-        EXPECT_EQ(PolicySwitch(POLICY_STANDARD), 0);
-        EXPECT_EQ(App_State().program, 0);
-    }
+    // No system folder to be had: nothing is started, not even from the current folder.
+    tool_.Use(L"");
+    App_State().program = 12345;
+    EXPECT_EQ(PolicySwitch(POLICY_STANDARD), 0);
+    EXPECT_EQ(App_State().program, 0);
     EXPECT_EQ(log_.Read(), "") << "the stand-in never ran";
 }

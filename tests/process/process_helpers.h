@@ -5,6 +5,7 @@
 
 #include "support/window_driver.h"
 
+#include "app/app.h"
 #include "runtime/process/process.h"
 
 #include <windows.h>
@@ -21,15 +22,24 @@ inline std::wstring FullPath(const std::wstring& path) {
     return length && length < MAX_PATH ? std::wstring(full, length) : path;
 }
 
-// The folder that plays systemroot: it holds system32\bcdedit.exe, the stand-in. The test
-// executables sit in <build>\tests\process.
-inline std::wstring StandinRoot() {
-    return FullPath(driver::OwnFolder() + L"..\\..\\standin");
+// The stand-in tool. The test executables sit in <build>\tests\process.
+inline std::wstring StandinPath() {
+    return FullPath(driver::OwnFolder() + L"..\\..\\standin\\system32\\bcdedit.exe");
 }
 
-inline std::wstring StandinPath() {
-    return StandinRoot() + L"\\system32\\bcdedit.exe";
-}
+// Points the application's tool path elsewhere (the stand-in, a missing tool, nothing) for as
+// long as it lives; the program's own path is built again afterwards.
+class ToolPath {
+  public:
+    explicit ToolPath(const std::wstring& path) { Use(path.c_str()); }
+    ~ToolPath() { App_BuildStrings(); }
+    ToolPath(const ToolPath&) = delete;
+    ToolPath& operator=(const ToolPath&) = delete;
+    void Use(const wchar_t* path) {
+        String_Free(App_State().tool_path);
+        App_State().tool_path = String_Copy(path);
+    }
+};
 
 // Sets an environment variable (null removes it) and puts the old state back on destruction.
 class ScopedVariable {

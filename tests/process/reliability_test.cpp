@@ -47,8 +47,7 @@ bool Cycle(int kind) {
 } // namespace
 
 TEST(ProgramReliability, HundredCyclesLeaveNoHandleAndNoHeapBehind) {
-    ScopedVariable root(L"systemroot", process_test::StandinRoot().c_str());
-    App_BuildStrings();
+    process_test::ToolPath standin(StandinPath());
     for (int kind = 0; kind < 4; ++kind) {
         Cycle(kind); // what the system loads once is not a leak
     }
@@ -64,7 +63,6 @@ TEST(ProgramReliability, HundredCyclesLeaveNoHandleAndNoHeapBehind) {
     EXPECT_EQ(HandleCount(), handles);
     EXPECT_EQ(RuntimeHeapInUse(), heap);
     EXPECT_EQ(String_Position(), position);
-    App_BuildStrings();
 }
 
 TEST(ProgramReliability, TenMegabytesAreReadCompletely) {

@@ -182,14 +182,13 @@ int wmain(int argc, wchar_t** argv) {
     String_Init();
     Program_Init();
 
-    ScopedVariable root(L"systemroot", process_test::StandinRoot().c_str());
-    App_BuildStrings();
-
-    SoakCycles(cycles);
-    ReadThroughput(large);
-    SwitchTiming(runs, L"0");
-    SwitchTiming(runs, L"100");
-
+    {
+        process_test::ToolPath standin(process_test::StandinPath());
+        SoakCycles(cycles);
+        ReadThroughput(large);
+        SwitchTiming(runs, L"0");
+        SwitchTiming(runs, L"100");
+    }
     String_End();
     Runtime_DestroyHeap();
     return 0;
