@@ -22,6 +22,15 @@ HANDLE Runtime_Heap();
 void Runtime_SetModule(HINSTANCE module);
 HINSTANCE Runtime_Module();
 
+// Lets the process load libraries from the system folder only: neither the program's own
+// folder (a download folder, where anyone may have left a DLL of a system library's name) nor
+// the current folder nor PATH take part. Called before anything else at start-up; where the
+// system cannot restrict the search (Windows 7 without its update), nothing changes.
+void Runtime_LockDllSearch();
+// Loads a library of the system folder at run time, never one of the same name elsewhere; null
+// when it is missing.
+HMODULE Runtime_LoadSystemLibrary(const wchar_t* name);
+
 // An export of a loaded module as a typed function pointer, or null.
 template <typename Function> Function Runtime_Proc(HMODULE module, const char* name) {
     return module

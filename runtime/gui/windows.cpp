@@ -93,7 +93,7 @@ int32_t Window_CaptionOffset() {
     if (!composition_queried) {
         composition_queried = true;
         // Looked up at run time: the library is missing before Windows Vista. It stays loaded.
-        HMODULE dwmapi = LoadLibraryW(L"dwmapi.dll");
+        HMODULE dwmapi = Runtime_LoadSystemLibrary(L"dwmapi.dll");
         using CompositionQuery = HRESULT(WINAPI*)(BOOL*);
         if (auto query = Runtime_Proc<CompositionQuery>(dwmapi, "DwmIsCompositionEnabled")) {
             query(&composition_enabled);

@@ -135,8 +135,8 @@ ShellExecuteProc shell_execute = nullptr;
 
 BOOL ShellExecute(SHELLEXECUTEINFOW* shell) {
     if (!shell_execute) {
-        shell_execute =
-            Runtime_Proc<ShellExecuteProc>(LoadLibraryW(L"shell32.dll"), "ShellExecuteExW");
+        shell_execute = Runtime_Proc<ShellExecuteProc>(Runtime_LoadSystemLibrary(L"shell32.dll"),
+                                                       "ShellExecuteExW");
     }
     return shell_execute ? shell_execute(shell) : FALSE;
 }
