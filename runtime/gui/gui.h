@@ -145,6 +145,12 @@ void Window_ClassName(int64_t identity, wchar_t (&buffer)[40]);
 LRESULT CALLBACK Window_ClassProc(HWND handle, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT Window_HandleMessage(HWND handle, UINT message, WPARAM wParam, LPARAM lParam);
 
+// Whether the message being handled comes from this thread: sent by it or dispatched by its
+// loop, not sent from another thread or process.
+bool Window_SentByThisThread();
+// Whether `control` is a window inside `window` (a child or a deeper descendant).
+bool Window_IsChildControl(HWND window, HWND control);
+
 // Offers a message about `control` to the message handler of the gadget that owns it.
 LRESULT Gadget_ForwardMessage(HWND control, HWND window_handle, UINT message, WPARAM wParam,
                               LPARAM lParam);
@@ -223,6 +229,10 @@ struct PostedEvent {
 // The next queued event, or else the number of the one Windows message retrieved and
 // dispatched, or 0 when a timed wait ran out. `timeout` in ms: -1 waits, 0 only looks.
 int64_t Event_Wait(int32_t timeout = -1);
+// Watches every message the thread retrieves, in Event_Wait and in modal loops alike, and
+// turns posted notifications (always forgeries) into WM_NULL; installed by Event_Init.
+void Event_GuardPostedMessages();
+void Event_UnguardPostedMessages();
 int64_t Event_Gadget();
 int64_t Event_Type();
 void Event_Post(int32_t code, int64_t object, int64_t window, int64_t type, intptr_t data = 0,

@@ -103,9 +103,11 @@ void Event_Init() {
     // so it has no lock.
     Event_QueueInit();
     Event_BindingsInit();
+    Event_GuardPostedMessages();
 }
 
 void Event_End() {
+    Event_UnguardPostedMessages();
     if (post_window) {
         DestroyWindow(post_window);
         post_window = nullptr;

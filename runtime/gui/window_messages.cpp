@@ -156,14 +156,23 @@ LRESULT OnGetMinMaxInfo(const Owner& owner, HWND handle, LPARAM lParam) {
     return 0;
 }
 
+// The header is read only when one of our own controls can have sent it: the system does not
+// copy a notification from another process, so its lParam would be that process's address.
 LRESULT OnNotify(HWND handle, WPARAM wParam, LPARAM lParam) {
     const auto* header = reinterpret_cast<const NMHDR*>(lParam);
-    return Gadget_ForwardMessage(header ? header->hwndFrom : nullptr, handle, WM_NOTIFY, wParam,
-                                 lParam);
+    if (!header || !Window_SentByThisThread() || !Window_IsChildControl(handle, header->hwndFrom)) {
+        return 0; // ignored
+    }
+    return Gadget_ForwardMessage(header->hwndFrom, handle, WM_NOTIFY, wParam, lParam);
 }
 
 LRESULT OnCommand(const Owner& owner, HWND handle, WPARAM wParam, LPARAM lParam) {
     auto control = reinterpret_cast<HWND>(lParam);
+    // A command that names something other than a control of this window comes from elsewhere:
+    // it must not pass for a click on a gadget.
+    if (control && !Window_IsChildControl(handle, control)) {
+        return 0;
+    }
     if (Gadget_ForwardMessage(control, handle, WM_COMMAND, wParam, lParam) != NOT_HANDLED) {
         return 0; // the gadget took the command
     }
@@ -303,8 +312,8 @@ LRESULT CALLBACK Window_ClassProc(HWND handle, UINT message, WPARAM wParam, LPAR
 
 LRESULT Gadget_ForwardMessage(HWND control, HWND window_handle, UINT message, WPARAM wParam,
                               LPARAM lParam) {
-    if (!control) {
-        return NOT_HANDLED;
+    if (!Window_IsChildControl(window_handle, control)) {
+        return NOT_HANDLED; // not a control of this window
     }
     const LONG_PTR id = GetWindowLongPtrW(control, GWLP_ID);
     if (reinterpret_cast<LONG_PTR>(GetPropW(control, kGadgetIdProperty)) != id) {

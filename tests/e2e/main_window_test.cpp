@@ -98,8 +98,18 @@ class MainWindow : public testing::Test {
     }
 
   private:
+    // A crash of the program fails its test at once.
+    driver::WineCrashesEndAtOnce crashes_;
     std::optional<StandinInstalled> standin_;
 };
+
+size_t MessageBoxesOf(DWORD process_id) {
+    size_t boxes = 0;
+    for (HWND top : driver::TopWindowsOf(process_id)) {
+        boxes += driver::ClassOf(top) == L"#32770" ? 1 : 0;
+    }
+    return boxes;
+}
 
 } // namespace
 
@@ -168,11 +178,7 @@ TEST_F(MainWindow, SwitchesBothWaysAndClosesWithOneCredit) {
     EXPECT_TRUE(driver::MessageBoxHasIcon(credit));
     EXPECT_FALSE(driver::MessageBoxText(credit).empty());
     EXPECT_TRUE(IsWindowVisible(main)) << "the window stays while the credit shows";
-    size_t boxes = 0;
-    for (HWND top : driver::TopWindowsOf(kestrevel.process().id())) {
-        boxes += driver::ClassOf(top) == L"#32770" ? 1 : 0;
-    }
-    EXPECT_EQ(boxes, 1u) << "one credit box at a time";
+    EXPECT_EQ(MessageBoxesOf(kestrevel.process().id()), 1u) << "one credit box at a time";
     kestrevel.Acknowledge(credit);
     // A second credit box would keep the program from ending.
     EXPECT_EQ(kestrevel.process().WaitForExit(kWait), 0);
@@ -204,6 +210,46 @@ TEST_F(MainWindow, RefusedSwitchGivesTheFailureText) {
     SendInput(4, keys, sizeof(INPUT));
     HWND credit = driver::WaitForWindow(kestrevel.process().id(), L"#32770", L"Info", kWait);
     ASSERT_NE(credit, nullptr);
+    kestrevel.Acknowledge(credit);
+    EXPECT_EQ(kestrevel.process().WaitForExit(kWait), 0);
+}
+
+TEST_F(MainWindow, MessagesFromOtherProgramsChangeNothing) {
+    Kestrevel kestrevel(L"");
+    HWND main = kestrevel.main();
+    ASSERT_NE(main, nullptr);
+    const std::vector<HWND> buttons = kestrevel.Buttons();
+    ASSERT_EQ(buttons.size(), 2u);
+
+    // Another program forges a click on button 0 and notifications that carry an address of its
+    // own, posted and sent.
+    ASSERT_TRUE(PostMessageW(main, WM_COMMAND, MAKEWPARAM(0, BN_CLICKED), 0x1234));
+    ASSERT_TRUE(PostMessageW(main, WM_NOTIFY, 0, 0x10));
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(main, WM_NOTIFY, 0, 0x10, SMTO_ABORTIFHUNG, kWait, &result);
+    Sleep(500);
+    ASSERT_EQ(WaitForSingleObject(kestrevel.process().handle(), 0), WAIT_TIMEOUT) << "alive";
+    ASSERT_EQ(MessageBoxesOf(kestrevel.process().id()), 0u) << "no verdict";
+    ASSERT_EQ(kestrevel.Calls(), "") << "the tool never ran";
+
+    // A real click still works, exactly once.
+    HWND verdict = kestrevel.Click(buttons[0]);
+    ASSERT_NE(verdict, nullptr);
+    EXPECT_EQ(driver::MessageBoxText(verdict), kEnabled);
+    kestrevel.Acknowledge(verdict);
+    EXPECT_EQ(kestrevel.Calls(),
+              driver::Utf8(L"\"" + SystemFolder() +
+                           L"\\bcdedit.exe\" /set {Default} bootmenupolicy legacy") +
+                  "\n");
+    ASSERT_TRUE(driver::WaitForVisibility(main, true, kWait));
+
+    // Two closes back to back: one credit, then the end.
+    ASSERT_TRUE(PostMessageW(main, WM_CLOSE, 0, 0));
+    ASSERT_TRUE(PostMessageW(main, WM_CLOSE, 0, 0));
+    HWND credit = driver::WaitForWindow(kestrevel.process().id(), L"#32770", L"Info", kWait);
+    ASSERT_NE(credit, nullptr);
+    Sleep(300);
+    EXPECT_EQ(MessageBoxesOf(kestrevel.process().id()), 1u);
     kestrevel.Acknowledge(credit);
     EXPECT_EQ(kestrevel.process().WaitForExit(kWait), 0);
 }

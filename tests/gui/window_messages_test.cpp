@@ -1,6 +1,8 @@
 #include "gui/gui_support.h"
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
 using namespace gui_test;
 
@@ -102,6 +104,34 @@ TEST_F(WindowMessages, WindowMessagesBecomeTheirEvents) {
     SendMessageW(window, WM_SIZE, SIZE_MAXSHOW, MAKELPARAM(30, 30));
     EXPECT_EQ(Queued(),
               (std::vector<Event>{{EVENT_COMMAND, 1, 5, 0}, {EVENT_WINDOW_RESIZED, 0, 5, 0}}));
+}
+
+TEST_F(WindowMessages, MessagesFromElsewhereNameNothingOfOurs) {
+    Window_Open(5, 100, 100, 200, 100, L"target", WS_CAPTION | WS_SYSMENU);
+    Window_Open(6, 300, 100, 200, 100, L"other", WS_CAPTION);
+    HWND window = HandleOf(5);
+    HWND elsewhere = Child(HandleOf(6), L"Static", 321);
+    // A made-up control, or a control of another window, does not pass for a gadget's click.
+    Check(window,
+          {{WM_COMMAND, MAKEWPARAM(0, BN_CLICKED), 0x1234, 0, {}},
+           {WM_COMMAND, MAKEWPARAM(321, BN_CLICKED), reinterpret_cast<LPARAM>(elsewhere), 0, {}}});
+
+    // Notifications that no control of ours sent, posted or sent from another thread, carry an
+    // address that nothing may read through.
+    ClearQueue();
+    ASSERT_TRUE(PostMessageW(window, WM_NOTIFY, 0, 0x10));
+    std::atomic<bool> sent{false};
+    std::thread sender([&sent, window] {
+        DWORD_PTR result = 0;
+        SendMessageTimeoutW(window, WM_NOTIFY, 0, 0x10, SMTO_NORMAL, 5000, &result);
+        sent = true;
+    });
+    while (!sent) {
+        PumpMessages(20);
+    }
+    sender.join();
+    EXPECT_TRUE(IsWindow(window));
+    EXPECT_TRUE(Queued().empty());
 }
 
 TEST_F(WindowMessages, TargetsAreMatchedToTheirOwningWindow) {

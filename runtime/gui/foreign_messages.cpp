@@ -1,0 +1,49 @@
+// Messages from elsewhere. Any program on the desktop may post to our windows, and a program
+// that sends to them from another process passes its parameters as they are for every message
+// the system does not copy across. The runtime reads an address out of a message only when the
+// system delivered it from a control of this thread, and it takes a window handle out of a
+// message as a control only when that window is a child of the receiving one.
+#include "runtime/gui/gui.h"
+
+namespace {
+
+HHOOK posted_guard = nullptr;
+
+// Sees every message this thread retrieves, in Event_Wait and in every modal loop (message
+// boxes, moving and sizing). Notifications are always sent, never posted: a posted one is a
+// forgery whose lParam may name any address, so it becomes WM_NULL before anything dispatches
+// it. (The system refuses to post the other messages whose lParam is an address.)
+LRESULT CALLBACK NeutralisePostedNotification(int code, WPARAM removal, LPARAM lParam) {
+    if (code == HC_ACTION) {
+        auto* message = reinterpret_cast<MSG*>(lParam);
+        if (message->message == WM_NOTIFY) {
+            *message = MSG{.hwnd = message->hwnd, .message = WM_NULL};
+        }
+    }
+    return CallNextHookEx(nullptr, code, removal, lParam);
+}
+
+} // namespace
+
+void Event_GuardPostedMessages() {
+    if (!posted_guard) {
+        posted_guard = SetWindowsHookExW(WH_GETMESSAGE, NeutralisePostedNotification, nullptr,
+                                         GetCurrentThreadId());
+    }
+}
+
+void Event_UnguardPostedMessages() {
+    if (posted_guard) {
+        UnhookWindowsHookEx(posted_guard);
+        posted_guard = nullptr;
+    }
+}
+
+bool Window_SentByThisThread() {
+    // Posted messages never get this far for the kinds that carry addresses (see above).
+    return InSendMessageEx(nullptr) == ISMEX_NOSEND;
+}
+
+bool Window_IsChildControl(HWND window, HWND control) {
+    return control && IsChild(window, control);
+}
