@@ -81,16 +81,83 @@ bool Has(uint32_t flags, uint32_t flag) {
 
 // The child's standard streams and how CreateProcessW is asked to start it.
 struct ChildSetup {
-    STARTUPINFOW startup;
+    STARTUPINFOEXW startup;
     DWORD creation_flags;
     BOOL inherit_handles;
 
+    STARTUPINFOW& info() { return startup.StartupInfo; }
     // A redirected stream needs inheritable handles, and a new console would not see them.
     void Redirect() {
-        startup.dwFlags |= STARTF_USESTDHANDLES;
+        info().dwFlags |= STARTF_USESTDHANDLES;
         inherit_handles = TRUE;
         creation_flags &= ~static_cast<DWORD>(CREATE_NEW_CONSOLE);
     }
+};
+
+bool IsInheritable(HANDLE handle) {
+    DWORD flags = 0;
+    return handle && handle != INVALID_HANDLE_VALUE && GetHandleInformation(handle, &flags) &&
+           (flags & HANDLE_FLAG_INHERIT);
+}
+
+// The handles a child may inherit: its standard streams and nothing else, so that no other
+// inheritable handle of this process (another child's pipe, a file, an event) reaches it.
+class InheritList {
+  public:
+    InheritList() = default;
+    ~InheritList() {
+        if (attributes_) {
+            DeleteProcThreadAttributeList(attributes_);
+            Runtime_Free(attributes_);
+        }
+    }
+    InheritList(const InheritList&) = delete;
+    InheritList& operator=(const InheritList&) = delete;
+
+    // Lists the inheritable ones among the child's standard handles and puts the list into the
+    // start-up information. False when the list cannot be made.
+    bool Apply(ChildSetup& child) {
+        const STARTUPINFOW& info = child.info();
+        for (HANDLE handle : {info.hStdInput, info.hStdOutput, info.hStdError}) {
+            if (IsInheritable(handle) && !Holds(handle)) {
+                handles_[count_++] = handle;
+            }
+        }
+        if (!count_) {
+            child.inherit_handles = FALSE; // nothing the child needs is inheritable
+            return true;
+        }
+        SIZE_T size = 0;
+        InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+        attributes_ = static_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(Runtime_Alloc(size));
+        if (!attributes_ || !InitializeProcThreadAttributeList(attributes_, 1, 0, &size)) {
+            Runtime_Free(attributes_);
+            attributes_ = nullptr;
+            return false;
+        }
+        if (!UpdateProcThreadAttribute(attributes_, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles_,
+                                       count_ * sizeof(HANDLE), nullptr, nullptr)) {
+            return false;
+        }
+        child.startup.StartupInfo.cb = sizeof(STARTUPINFOEXW);
+        child.startup.lpAttributeList = attributes_;
+        child.creation_flags |= EXTENDED_STARTUPINFO_PRESENT;
+        return true;
+    }
+
+  private:
+    bool Holds(HANDLE handle) const {
+        for (size_t i = 0; i < count_; ++i) {
+            if (handles_[i] == handle) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    LPPROC_THREAD_ATTRIBUTE_LIST attributes_ = nullptr;
+    HANDLE handles_[3] = {};
+    size_t count_ = 0;
 };
 
 // Makes a pipe for one redirected stream. `ours` is the end the program object keeps; it is
@@ -194,9 +261,9 @@ intptr_t Program_Launch(const wchar_t* program_path, const wchar_t* parameters,
                                     .lpSecurityDescriptor = nullptr,
                                     .bInheritHandle = TRUE};
     const int show = Has(flags, LAUNCH_HIDE) ? SW_HIDE : SW_SHOWNORMAL;
-    ChildSetup child{.startup = {.cb = sizeof(STARTUPINFOW),
-                                 .dwFlags = STARTF_USESHOWWINDOW,
-                                 .wShowWindow = static_cast<WORD>(show)},
+    ChildSetup child{.startup = {.StartupInfo = {.cb = sizeof(STARTUPINFOW),
+                                                 .dwFlags = STARTF_USESHOWWINDOW,
+                                                 .wShowWindow = static_cast<WORD>(show)}},
                      .creation_flags = Has(flags, LAUNCH_HIDE)
                                            ? DWORD{NORMAL_PRIORITY_CLASS | CREATE_NEW_CONSOLE}
                                            : DWORD{NORMAL_PRIORITY_CLASS},
@@ -210,23 +277,23 @@ intptr_t Program_Launch(const wchar_t* program_path, const wchar_t* parameters,
     HANDLE sender_output =
         Has(flags, LAUNCH_CHAIN) ? ChainedInput(sender_program, chained_input) : nullptr;
     if (sender_output) {
-        child.startup.hStdInput = sender_output;
+        child.info().hStdInput = sender_output;
         child.Redirect();
     } else if (keep_object && Has(flags, LAUNCH_WRITE_INPUT) &&
                MakePipe(input, true, &inheritable)) {
-        child.startup.hStdInput = input.read.get();
+        child.info().hStdInput = input.read.get();
         child.Redirect();
     }
     if (keep_object && Has(flags, LAUNCH_READ_OUTPUT) && MakePipe(output, false, &inheritable)) {
-        child.startup.hStdOutput = output.write.get();
+        child.info().hStdOutput = output.write.get();
         child.Redirect();
     }
     if (keep_object && Has(flags, LAUNCH_READ_ERRORS) && MakePipe(errors, false, &inheritable)) {
-        child.startup.hStdError = errors.write.get();
+        child.info().hStdError = errors.write.get();
         child.Redirect();
     }
-    if (child.startup.dwFlags & STARTF_USESTDHANDLES) {
-        STARTUPINFOW& startup = child.startup;
+    if (child.info().dwFlags & STARTF_USESTDHANDLES) {
+        STARTUPINFOW& startup = child.info();
         startup.hStdInput = startup.hStdInput ? startup.hStdInput : GetStdHandle(STD_INPUT_HANDLE);
         startup.hStdOutput =
             startup.hStdOutput ? startup.hStdOutput : GetStdHandle(STD_OUTPUT_HANDLE);
@@ -237,13 +304,15 @@ intptr_t Program_Launch(const wchar_t* program_path, const wchar_t* parameters,
     // leaves a child running that nobody tracks. Every handle made so far closes on return.
     HeapText command_line(Program_BuildCommandLine(path, params));
     ReservedObject object(keep_object);
-    if (!command_line.get() || (keep_object && !object.get())) {
+    InheritList inherit_list;
+    if (!command_line.get() || (keep_object && !object.get()) ||
+        (child.inherit_handles && !inherit_list.Apply(child))) {
         return 0;
     }
 
     PROCESS_INFORMATION started{};
     if (CreateProcessW(nullptr, command_line.get(), nullptr, nullptr, child.inherit_handles,
-                       child.creation_flags, nullptr, folder, &child.startup, &started)) {
+                       child.creation_flags, nullptr, folder, &child.info(), &started)) {
         UniqueHandle process(started.hProcess);
         // The child's ends go now, so that the child's exit brings EOF to our read ends.
         output.write.reset();

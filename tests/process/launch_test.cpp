@@ -338,6 +338,35 @@ TEST(ProgramLaunch, ChainFeedsAnEarlierProgramsOutputToTheNext) {
     EXPECT_EQ(HandleCount(), handles);
 }
 
+TEST(ProgramLaunch, ChildInheritsOnlyItsOwnPipeEnds) {
+    SECURITY_ATTRIBUTES inheritable{.nLength = sizeof(SECURITY_ATTRIBUTES), .bInheritHandle = TRUE};
+    HANDLE unrelated = CreateEventW(&inheritable, TRUE, FALSE, nullptr);
+    ASSERT_NE(unrelated, nullptr);
+    ScopedVariable silent(L"KV_STANDIN_MODE", L"silent");
+    ScopedVariable signal(L"KV_STANDIN_SIGNAL",
+                          std::to_wstring(reinterpret_cast<uintptr_t>(unrelated)).c_str());
+
+    // A child that inherits every inheritable handle can use the event: the probe works.
+    std::wstring line = L"\"" + StandinPath() + L"\"";
+    STARTUPINFOW startup{.cb = sizeof(STARTUPINFOW)};
+    PROCESS_INFORMATION started{};
+    ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                               nullptr, nullptr, &startup, &started));
+    WaitForSingleObject(started.hProcess, 15000);
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
+    EXPECT_EQ(WaitForSingleObject(unrelated, 0), WAIT_OBJECT_0);
+    ResetEvent(unrelated);
+
+    // The tool's launch hands over its pipe ends and nothing else.
+    const intptr_t program = Program_Launch(StandinPath().c_str(), L"", L"", kToolFlags);
+    ASSERT_NE(Program_IsValid(program), 0);
+    EXPECT_TRUE(process_test::ReadAllLines(program).empty());
+    Program_Release(program);
+    EXPECT_EQ(WaitForSingleObject(unrelated, 0), WAIT_TIMEOUT) << "the child had the event";
+    CloseHandle(unrelated);
+}
+
 TEST(ProgramLaunch, ProtectHandleSwapsForAnUninheritableDuplicate) {
     SECURITY_ATTRIBUTES inheritable{.nLength = sizeof(SECURITY_ATTRIBUTES), .bInheritHandle = TRUE};
     HANDLE original = CreateEventW(&inheritable, TRUE, FALSE, nullptr);

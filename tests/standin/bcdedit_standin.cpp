@@ -5,12 +5,15 @@
 //   KV_STANDIN_LOG       file that gets each command line as one UTF-8 line
 //   KV_STANDIN_INFO      file that gets "show=<n> std=<0|1> cwd=<folder>" for each start
 //   KV_STANDIN_MODE      success-fr (default) | denied | success-en | silent | no-final-newline |
-//                        long-line | boundary-lines | invalid-utf8 | large | utf16 | echo
+//                        long-line | boundary-lines | invalid-utf8 | large | one-line | utf16 |
+//                        echo
 //   KV_STANDIN_OUTPUT    exact output instead of the mode's, with \r \n \\ and \xHH escapes
 //   KV_STANDIN_STDERR    output for standard error, same escapes
 //   KV_STANDIN_DELAY_MS  pause before the first line and after each line
 //   KV_STANDIN_EXIT      exit code
-//   KV_STANDIN_BYTES     size of the large output (10 MiB by default)
+//   KV_STANDIN_BYTES     size of the large output (10 MiB by default), or of the one line
+//   KV_STANDIN_SIGNAL    a handle value (decimal) that the stand-in tries to signal as an event,
+//                        to show whether it inherited that handle
 //   KV_STANDIN_STATE     file that keeps the policy word of "/set {Default} bootmenupolicy <w>"
 //   KV_STANDIN_LIFETIME_MS  the longest it runs (30 s by default), so that a test waiting for
 //                        it, or an echo on an input nobody closes, never waits for ever
@@ -188,10 +191,14 @@ std::string ModeOutput(const std::wstring& mode) {
         return "ab\xFF\xFE"
                "cd\xC3(\x82ussi\r\n";
     }
+    const std::wstring bytes = Variable(L"KV_STANDIN_BYTES");
+    const size_t size =
+        bytes.empty() ? standin::kLargeDefaultBytes : std::wcstoull(bytes.c_str(), nullptr, 10);
     if (mode == L"large") {
-        const std::wstring bytes = Variable(L"KV_STANDIN_BYTES");
-        return standin::LargeOutput(bytes.empty() ? standin::kLargeDefaultBytes
-                                                  : std::wcstoull(bytes.c_str(), nullptr, 10));
+        return standin::LargeOutput(size);
+    }
+    if (mode == L"one-line") {
+        return std::string(size, 'l') + "\n";
     }
     if (mode == L"boundary-lines") {
         return standin::BoundaryLines();
@@ -247,6 +254,10 @@ int wmain() {
         },
         nullptr, 0, nullptr);
     RecordStart();
+    const std::wstring signal = Variable(L"KV_STANDIN_SIGNAL");
+    if (!signal.empty()) {
+        SetEvent(reinterpret_cast<HANDLE>(std::wcstoull(signal.c_str(), nullptr, 10)));
+    }
     const std::wstring state_file = Variable(L"KV_STANDIN_STATE");
     if (!state_file.empty()) {
         RememberPolicy(state_file);
