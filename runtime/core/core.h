@@ -41,6 +41,9 @@ template <typename Function> Function Runtime_Proc(HMODULE module, const char* n
 // Zeroed block from the runtime heap, or null.
 void* Runtime_Alloc(size_t bytes);
 void Runtime_Free(void* block);
+// Serves the runtime's blocks from `heap` from now on and returns the heap used so far, so that
+// a test can make the heap run out.
+HANDLE Runtime_ReplaceHeap(HANDLE heap);
 
 // ---------------------------------------------------------------------------------------------
 // Strings and the string workspace

@@ -22,6 +22,12 @@ HANDLE Runtime_Heap() {
     return runtime_heap;
 }
 
+HANDLE Runtime_ReplaceHeap(HANDLE heap) {
+    const HANDLE previous = runtime_heap;
+    runtime_heap = heap;
+    return previous;
+}
+
 void Runtime_LockDllSearch() {
     // Looked up rather than imported: on a Windows 7 without the update that brought it the
     // program must still start, to tell the user that it needs Windows 8.

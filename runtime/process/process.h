@@ -68,8 +68,17 @@ intptr_t Program_IsValid(intptr_t program);
 int Program_IsRunning(intptr_t program);
 // Bytes waiting in the output pipe, 0 when none, without an output pipe or on failure.
 int64_t Program_AvailableOutput(intptr_t program);
+// The longest line, in units read from the pipe (bytes, or UTF-16 units), that
+// Program_ReadLine returns in one piece. A longer line is split: it comes back in pieces of this
+// length, each as a line of its own, and nothing of it is lost (a UTF-8 sequence cut at a piece's
+// end decodes as replacement characters). No console tool writes such lines; the bound keeps
+// every length within what the system's conversions take.
+constexpr size_t PROGRAM_LONGEST_LINE = size_t{1} << 20;
+
 // The next output line without its line end, decoded by the object's text format; the empty
-// string when nothing could be read. Blocks until a line feed or the end of the output.
+// string when nothing could be read. Blocks until a line feed or the end of the output. Every
+// call that finds output takes some from the pipe, even when the heap has no room for a line
+// buffer, so that a caller polling the pipe always sees it drain.
 RtString Program_ReadLine(intptr_t program);
 // Closes the object's handles and forgets it; the child goes on running.
 void Program_Release(intptr_t program);

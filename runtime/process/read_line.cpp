@@ -4,11 +4,15 @@
 #include "runtime/process/process.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 namespace {
 
 constexpr size_t kLineGrowth = 4096; // units
+// Line lengths go to the system's conversions as int.
+static_assert(PROGRAM_LONGEST_LINE * sizeof(wchar_t) <= INT_MAX);
+static_assert(PROGRAM_LONGEST_LINE % kLineGrowth == 0);
 constexpr uint16_t kLineFeed = 0x0A;
 constexpr uint16_t kCarriageReturn = 0x0D;
 
@@ -27,28 +31,37 @@ TextFormat FormatOf(uint32_t flags) {
     return TextFormat::Utf8;
 }
 
-// The units of one line, without its line end; always with room for a terminator.
+// The units of one line, without its line end; always with room for a terminator. When the heap
+// cannot give the first step, a reserve of the same size inside the object takes its place and
+// the line is read in pieces of that size: the output still drains.
 class LineBuffer {
   public:
     explicit LineBuffer(size_t unit_size)
-        : unit_size_(unit_size), data_(static_cast<char*>(Runtime_Alloc(kLineGrowth * unit_size))),
-          capacity_(data_ ? kLineGrowth : 0) {}
-    ~LineBuffer() { Runtime_Free(data_); }
+        : unit_size_(unit_size), data_(static_cast<char*>(Runtime_Alloc(kLineGrowth * unit_size))) {
+        if (!data_) {
+            data_ = reserve_;
+        }
+    }
+    ~LineBuffer() {
+        if (data_ != reserve_) {
+            Runtime_Free(data_);
+        }
+    }
     LineBuffer(const LineBuffer&) = delete;
     LineBuffer& operator=(const LineBuffer&) = delete;
 
-    bool valid() const { return data_ != nullptr; }
     size_t count() const { return count_; }
     const char* bytes() const { return data_; }
     size_t unit_size() const { return unit_size_; }
 
     // Free units behind the collected ones, keeping one for the terminator; grows the buffer
-    // by one step when it is full. 0 when the heap cannot give more room.
+    // by one step when it is full. 0 when the piece is complete: the longest line is reached, or
+    // the heap cannot give more room.
     size_t Room() {
-        if (count_ + 1 >= capacity_ && !Grow()) {
+        if (count_ >= PROGRAM_LONGEST_LINE || (count_ + 1 >= capacity_ && !Grow())) {
             return 0;
         }
-        return capacity_ - count_ - 1;
+        return std::min(capacity_ - count_ - 1, PROGRAM_LONGEST_LINE - count_);
     }
     char* End() { return data_ + count_ * unit_size_; }
 
@@ -72,6 +85,9 @@ class LineBuffer {
 
   private:
     bool Grow() {
+        if (data_ == reserve_) {
+            return false;
+        }
         const size_t capacity = capacity_ + kLineGrowth;
         void* grown = HeapReAlloc(Runtime_Heap(), HEAP_ZERO_MEMORY, data_, capacity * unit_size_);
         if (!grown) {
@@ -84,8 +100,9 @@ class LineBuffer {
 
     size_t unit_size_;
     char* data_;
-    size_t capacity_;
+    size_t capacity_ = kLineGrowth;
     size_t count_ = 0;
+    char reserve_[kLineGrowth * sizeof(wchar_t)];
 };
 
 // Whole units already waiting in the pipe, copied into `place` without taking them, and the
@@ -117,7 +134,7 @@ void CollectLine(HANDLE pipe, LineBuffer& line) {
     for (;;) {
         const size_t room = line.Room();
         if (!room) {
-            return; // no memory for more: the rest of the line stays for the next call
+            return; // a complete piece: the rest of the line stays for the next call
         }
         char* place = line.End();
         const LookAhead ahead = Peek(pipe, line, place, room);
@@ -177,9 +194,6 @@ RtString Program_ReadLine(intptr_t program) {
     const TextFormat format = FormatOf(object->flags);
     const size_t unit_size = format == TextFormat::Utf16 ? sizeof(wchar_t) : 1;
     LineBuffer line(unit_size);
-    if (!line.valid()) {
-        return String_Finish(mark);
-    }
     CollectLine(object->output_pipe, line);
     switch (format) {
     case TextFormat::Ansi:

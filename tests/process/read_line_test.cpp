@@ -77,6 +77,15 @@ TEST(ProgramReadLine, LongLinesComeBackWhole) {
     }
     EXPECT_EQ(lines[0].substr(9000), L" ussi");
 
+    // Beyond the longest line the line comes in pieces, and nothing of it is lost.
+    {
+        ScopedVariable size(L"KV_STANDIN_BYTES", std::to_wstring(PROGRAM_LONGEST_LINE + 5).c_str());
+        const Lines pieces = LinesOf(LaunchMode(L"one-line"));
+        ASSERT_EQ(pieces.size(), 2u);
+        EXPECT_EQ(pieces[0].size(), PROGRAM_LONGEST_LINE);
+        EXPECT_EQ(pieces[1], L"lllll");
+    }
+
     // Around the buffer's growth step, with carriage returns that must not count.
     const Lines lines_around = LinesOf(LaunchMode(L"boundary-lines"));
     ASSERT_EQ(lines_around.size(), std::size(standin::kBoundaryLengths));
@@ -84,6 +93,29 @@ TEST(ProgramReadLine, LongLinesComeBackWhole) {
         EXPECT_EQ(lines_around[i].size(), standin::kBoundaryLengths[i]);
         EXPECT_EQ(lines_around[i].find_first_not_of(L'x'), std::wstring::npos);
     }
+}
+
+TEST(ProgramReadLine, OutputDrainsWhenTheHeapHasNoRoomForALine) {
+    const intptr_t program = LaunchWriting("un\r\ndeux\n" + std::string(5000, 'x') + "\n");
+    ASSERT_NE(Program_IsValid(program), 0);
+    // A heap of one page cannot give the line buffer; the reader must still take the output, or
+    // a caller polling for it would wait for ever.
+    HANDLE tiny = HeapCreate(0, 0x1000, 0x1000);
+    ASSERT_NE(tiny, nullptr);
+    HANDLE runtime = Runtime_ReplaceHeap(tiny);
+    Lines lines;
+    const ULONGLONG deadline = GetTickCount64() + 15000;
+    while (GetTickCount64() < deadline && Program_IsRunning(program)) {
+        if (Program_AvailableOutput(program)) {
+            RtStringOwner line(Program_ReadLine(program));
+            lines.emplace_back(line.get());
+        }
+    }
+    Runtime_ReplaceHeap(runtime);
+    HeapDestroy(tiny);
+    EXPECT_EQ(Program_IsRunning(program), 0) << "the output drained";
+    EXPECT_EQ(lines, (Lines{L"un", L"deux", std::wstring(4095, L'x'), std::wstring(905, L'x')}));
+    Program_Release(program);
 }
 
 TEST(ProgramReadLine, InvalidBytesBecomeReplacementCharacters) {
