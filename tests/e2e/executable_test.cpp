@@ -61,7 +61,7 @@ std::string Lower(std::string text) {
 } // namespace
 
 TEST(Executable, KeepsItsMitigationsAndImportsOnlyLibrariesTheSystemPins) {
-    const PortableExecutable program(driver::OwnFolder() + L"..\\..\\app\\Kestrevel.exe");
+    const PortableExecutable program(driver::ProgramFile());
     const IMAGE_NT_HEADERS64* headers = program.headers();
     ASSERT_NE(headers, nullptr);
     // High-entropy ASLR, ASLR and NX.

@@ -25,8 +25,7 @@ class StandinInstalled {
   public:
     StandinInstalled() {
         target_ = SystemFolder() + L"\\bcdedit.exe";
-        const std::wstring standin =
-            driver::OwnFolder() + L"..\\..\\standin\\system32\\bcdedit.exe";
+        const std::wstring standin = driver::StandinFile();
         // Anything there under Wine is an earlier copy of the stand-in.
         installed_ = driver::RunningUnderWine() &&
                      CopyFileW(standin.c_str(), target_.c_str(), FALSE) != FALSE;
@@ -53,7 +52,7 @@ class Kestrevel {
         DeleteFileW(log_.c_str());
         SetEnvironmentVariableW(L"KV_STANDIN_LOG", log_.c_str());
         SetEnvironmentVariableW(L"KV_STANDIN_MODE", standin_mode);
-        started_ = process_.Start(L"\"" + driver::OwnFolder() + L"..\\..\\app\\Kestrevel.exe\"");
+        started_ = process_.Start(L"\"" + driver::ProgramFile() + L"\"");
         if (started_) {
             main_ = driver::WaitForWindow(process_.id(), nullptr, L"Kestrevel", kWait);
             // The set-up ends with the buttons: once both exist, it is complete.

@@ -8,7 +8,7 @@ namespace {
 
 // A copy of the program under its own name, so that Wine's per-program version applies to it.
 std::wstring ProgramCopy(const std::wstring& name) {
-    const std::wstring program = driver::OwnFolder() + L"..\\..\\app\\Kestrevel.exe";
+    const std::wstring program = driver::ProgramFile();
     const std::wstring copy = driver::OwnFolder() + name;
     return CopyFileW(program.c_str(), copy.c_str(), FALSE) ? copy : std::wstring();
 }

@@ -22,9 +22,9 @@ inline std::wstring FullPath(const std::wstring& path) {
     return length && length < MAX_PATH ? std::wstring(full, length) : path;
 }
 
-// The stand-in tool. The test executables sit in <build>\tests\process.
+// The stand-in tool.
 inline std::wstring StandinPath() {
-    return FullPath(driver::OwnFolder() + L"..\\..\\standin\\system32\\bcdedit.exe");
+    return FullPath(driver::StandinFile());
 }
 
 // Points the application's tool path elsewhere (the stand-in, a missing tool, nothing) for as

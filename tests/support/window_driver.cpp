@@ -1,5 +1,7 @@
 #include "support/window_driver.h"
 
+#include <algorithm>
+
 namespace driver {
 
 namespace {
@@ -351,6 +353,31 @@ std::wstring OwnFolder() {
     std::wstring folder(self);
     folder.resize(folder.find_last_of(L'\\') + 1);
     return folder;
+}
+
+namespace {
+
+// The file named by `variable`, or else `fallback` below the folder above our own group's. A
+// Unix path (a build under Wine) is reached through Wine's drive for the root, Z:.
+std::wstring BuiltFile(const wchar_t* variable, const wchar_t* fallback) {
+    wchar_t value[MAX_PATH] = {};
+    const DWORD length = GetEnvironmentVariableW(variable, value, MAX_PATH);
+    if (!length || length >= MAX_PATH) {
+        return OwnFolder() + L"..\\..\\" + fallback;
+    }
+    std::wstring path(value, length);
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    return path[0] == L'\\' && RunningUnderWine() ? L"Z:" + path : path;
+}
+
+} // namespace
+
+std::wstring ProgramFile() {
+    return BuiltFile(L"KESTREVEL_EXE", L"app\\Kestrevel.exe");
+}
+
+std::wstring StandinFile() {
+    return BuiltFile(L"KESTREVEL_STANDIN", L"standin\\system32\\bcdedit.exe");
 }
 
 WineSetting::WineSetting(const std::wstring& key, const wchar_t* name, DWORD type, const void* data,

@@ -77,6 +77,11 @@ std::string Utf8(const std::wstring& text);
 
 // Folder of the running test executable, with a final backslash.
 std::wstring OwnFolder();
+// Where the build put the program (KESTREVEL_EXE) or the stand-in tool (KESTREVEL_STANDIN):
+// CTest names each file, so that every generator's layout works; a test started by hand finds
+// it from the single-configuration layout, where test executables sit in <build>\tests\<group>.
+std::wstring ProgramFile();
+std::wstring StandinFile();
 // One value of Wine's per-user settings (under HKCU\Software\Wine) for as long as the owner
 // lives; afterwards the value is as it was, and a key it had to make is gone again.
 class WineSetting {
