@@ -43,7 +43,7 @@ void App_InitLibraries() {
 void App_BuildStrings() {
     // The tool is the system's own, wherever the environment says the system is: an elevated
     // program must not run what whoever started it chose.
-    RtStringOwner system_folder(Env_SystemFolder());
+    RtStringOwner system_folder(OS_SystemFolder());
     String_Free(app_state.tool_path);
     app_state.tool_path =
         system_folder.get()[0] ? String_Concat(system_folder.get(), kToolName) : String_Copy(L"");

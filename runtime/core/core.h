@@ -22,15 +22,6 @@ HANDLE Runtime_Heap();
 void Runtime_SetModule(HINSTANCE module);
 HINSTANCE Runtime_Module();
 
-// Lets the process load libraries from the system folder only: neither the program's own
-// folder (a download folder, where anyone may have left a DLL of a system library's name) nor
-// the current folder nor PATH take part. Called before anything else at start-up; where the
-// system cannot restrict the search (Windows 7 without its update), nothing changes.
-void Runtime_LockDllSearch();
-// Loads a library of the system folder at run time, never one of the same name elsewhere; null
-// when it is missing.
-HMODULE Runtime_LoadSystemLibrary(const wchar_t* name);
-
 // An export of a loaded module as a typed function pointer, or null.
 template <typename Function> Function Runtime_Proc(HMODULE module, const char* name) {
     return module
@@ -153,10 +144,20 @@ int64_t OS_DecideVersionCode(DWORD platform, DWORD major, DWORD minor, bool work
 int OS_GetVersionInfo(OSVERSIONINFOEXW* record);
 int64_t OS_VersionCode();
 
-RtString Env_Get(const wchar_t* name);
 // The system folder as the system reports it (GetSystemDirectoryW), never from a variable that
 // anyone starting the program could set; the empty string when it cannot be had.
-RtString Env_SystemFolder();
+RtString OS_SystemFolder();
+// Lets the process load libraries from the system folder only: neither the program's own
+// folder (a download folder, where anyone may have left a DLL of a system library's name) nor
+// the current folder nor PATH take part. Called before anything else at start-up. Where the
+// system cannot restrict the search (Windows 7 without its update), the current folder at least
+// leaves it.
+void Runtime_LockDllSearch();
+// Loads a library of the system folder at run time, never one of the same name elsewhere; null
+// when it is missing.
+HMODULE Runtime_LoadSystemLibrary(const wchar_t* name);
+
+RtString Env_Get(const wchar_t* name);
 BOOL Env_Set(const wchar_t* name, const wchar_t* value);
 void Env_Unset(const wchar_t* name);
 

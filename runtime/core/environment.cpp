@@ -20,18 +20,6 @@ RtString Env_Get(const wchar_t* name) {
     return String_Finish(mark);
 }
 
-RtString Env_SystemFolder() {
-    const size_t mark = String_Position();
-    // The size with the terminator; a folder that changes between the calls is not taken.
-    const UINT size = GetSystemDirectoryW(nullptr, 0);
-    if (!size || !String_Ensure(size * sizeof(wchar_t))) {
-        return String_Finish(mark);
-    }
-    const UINT length = GetSystemDirectoryW(String_At(mark), size);
-    String_Advance(length < size ? length : 0);
-    return String_Finish(mark);
-}
-
 BOOL Env_Set(const wchar_t* name, const wchar_t* value) {
     if (!name) {
         return FALSE;

@@ -28,20 +28,6 @@ HANDLE Runtime_ReplaceHeap(HANDLE heap) {
     return previous;
 }
 
-void Runtime_LockDllSearch() {
-    // Looked up rather than imported: on a Windows 7 without the update that brought it the
-    // program must still start, to tell the user that it needs Windows 8.
-    using SetDirectories = BOOL(WINAPI*)(DWORD);
-    if (auto set = Runtime_Proc<SetDirectories>(GetModuleHandleW(L"kernel32.dll"),
-                                                "SetDefaultDllDirectories")) {
-        set(LOAD_LIBRARY_SEARCH_SYSTEM32);
-    }
-}
-
-HMODULE Runtime_LoadSystemLibrary(const wchar_t* name) {
-    return LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-}
-
 void Runtime_SetModule(HINSTANCE module) {
     module_instance = module;
 }

@@ -146,9 +146,10 @@ LRESULT CALLBACK Window_ClassProc(HWND handle, UINT message, WPARAM wParam, LPAR
 LRESULT Window_HandleMessage(HWND handle, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Whether the message being handled comes from this thread: sent by it or dispatched by its
-// loop, not sent from another thread or process.
+// loop, not sent from another thread or process. While the thread handles a message sent from
+// elsewhere, what it sends itself meanwhile counts as from elsewhere too.
 bool Window_SentByThisThread();
-// Whether `control` is a window inside `window` (a child or a deeper descendant).
+// Whether `control` is a window of this thread inside `window` (a child or deeper descendant).
 bool Window_IsChildControl(HWND window, HWND control);
 
 // Offers a message about `control` to the message handler of the gadget that owns it.
@@ -230,7 +231,8 @@ struct PostedEvent {
 // dispatched, or 0 when a timed wait ran out. `timeout` in ms: -1 waits, 0 only looks.
 int64_t Event_Wait(int32_t timeout = -1);
 // Watches every message the thread retrieves, in Event_Wait and in modal loops alike, and
-// turns posted notifications (always forgeries) into WM_NULL; installed by Event_Init.
+// turns posted control notifications and commands (always forgeries) into WM_NULL; installed
+// by Event_Init.
 void Event_GuardPostedMessages();
 void Event_UnguardPostedMessages();
 int64_t Event_Gadget();

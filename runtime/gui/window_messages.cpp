@@ -160,7 +160,7 @@ LRESULT OnGetMinMaxInfo(const Owner& owner, HWND handle, LPARAM lParam) {
 // copy a notification from another process, so its lParam would be that process's address.
 LRESULT OnNotify(HWND handle, WPARAM wParam, LPARAM lParam) {
     const auto* header = reinterpret_cast<const NMHDR*>(lParam);
-    if (!header || !Window_SentByThisThread() || !Window_IsChildControl(handle, header->hwndFrom)) {
+    if (!header || !Window_SentByThisThread()) {
         return 0; // ignored
     }
     return Gadget_ForwardMessage(header->hwndFrom, handle, WM_NOTIFY, wParam, lParam);

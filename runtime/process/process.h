@@ -70,9 +70,9 @@ int Program_IsRunning(intptr_t program);
 int64_t Program_AvailableOutput(intptr_t program);
 // The longest line, in units read from the pipe (bytes, or UTF-16 units), that
 // Program_ReadLine returns in one piece. A longer line is split: it comes back in pieces of this
-// length, each as a line of its own, and nothing of it is lost (a UTF-8 sequence cut at a piece's
-// end decodes as replacement characters). No console tool writes such lines; the bound keeps
-// every length within what the system's conversions take.
+// length, each as a line of its own. No unit is lost, but a character whose bytes a piece's end
+// cuts apart decodes as replacement characters. No console tool writes such lines; the bound
+// keeps every length within what the system's conversions take.
 constexpr size_t PROGRAM_LONGEST_LINE = size_t{1} << 20;
 
 // The next output line without its line end, decoded by the object's text format; the empty

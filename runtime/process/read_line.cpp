@@ -126,6 +126,29 @@ LookAhead Peek(HANDLE pipe, const LineBuffer& line, char* place, size_t room) {
     return {waiting, line_feed};
 }
 
+// A piece that filled up just before its line end takes that line end with it, when it is
+// already waiting, so that a line of exactly a piece's length comes back as one line.
+void TakeWaitingLineEnd(HANDLE pipe, const LineBuffer& line) {
+    char ahead[2 * sizeof(wchar_t)] = {};
+    DWORD copied = 0;
+    if (!PeekNamedPipe(pipe, ahead, static_cast<DWORD>(2 * line.unit_size()), &copied, nullptr,
+                       nullptr)) {
+        return;
+    }
+    const size_t waiting = copied / line.unit_size();
+    size_t end = 0;
+    if (waiting >= 1 && line.UnitAt(ahead, 0) == kLineFeed) {
+        end = 1;
+    } else if (waiting == 2 && line.UnitAt(ahead, 0) == kCarriageReturn &&
+               line.UnitAt(ahead, 1) == kLineFeed) {
+        end = 2;
+    }
+    DWORD got = 0;
+    if (end) {
+        ReadFile(pipe, ahead, static_cast<DWORD>(end * line.unit_size()), &got, nullptr);
+    }
+}
+
 // Reads units up to a line feed, the end of the output or a failed read. What is already
 // waiting is taken in one read that stops right after the line feed; each pipe call is costly
 // (a round trip to the system), so reading unit by unit is kept for when nothing waits.
@@ -134,7 +157,9 @@ void CollectLine(HANDLE pipe, LineBuffer& line) {
     for (;;) {
         const size_t room = line.Room();
         if (!room) {
-            return; // a complete piece: the rest of the line stays for the next call
+            // A complete piece: the rest of the line stays for the next call.
+            TakeWaitingLineEnd(pipe, line);
+            return;
         }
         char* place = line.End();
         const LookAhead ahead = Peek(pipe, line, place, room);

@@ -1,5 +1,6 @@
 #include "app/app.h"
 #include "runtime/gui/gui.h"
+#include "support/window_driver.h"
 
 #include <objbase.h>
 
@@ -37,6 +38,23 @@ TEST(Startup, ToolPathIsInTheSystemFolderWhateverTheEnvironmentSays) {
     EXPECT_EQ(String_Length(state.argument_prefix), 30u);
 
     Env_Set(L"systemroot", saved.get());
+}
+
+TEST(Startup, LibrariesComeFromTheSystemFolderOnly) {
+    // Libraries planted beside the program (copies of any module will do).
+    const std::wstring planted = driver::OwnFolder() + L"kv_planted.dll";
+    const std::wstring planted_too = driver::OwnFolder() + L"kv_planted_too.dll";
+    ASSERT_TRUE(CopyFileW(driver::StandinFile().c_str(), planted.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(driver::StandinFile().c_str(), planted_too.c_str(), FALSE));
+    EXPECT_EQ(Runtime_LoadSystemLibrary(L"kv_planted.dll"), nullptr);
+    HMODULE found = LoadLibraryW(L"kv_planted_too.dll");
+    EXPECT_NE(found, nullptr) << "a plain search finds what lies beside the program";
+    FreeLibrary(found);
+
+    Runtime_LockDllSearch();
+    EXPECT_EQ(LoadLibraryW(L"kv_planted.dll"), nullptr) << "not even a plain search, once locked";
+    DeleteFileW(planted.c_str());
+    DeleteFileW(planted_too.c_str());
 }
 
 TEST(Startup, LibrariesComeUpAndShutdownTakesThemDownAgain) {

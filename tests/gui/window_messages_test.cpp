@@ -120,6 +120,9 @@ TEST_F(WindowMessages, MessagesFromElsewhereNameNothingOfOurs) {
     // address that nothing may read through.
     ClearQueue();
     ASSERT_TRUE(PostMessageW(window, WM_NOTIFY, 0, 0x10));
+    HWND own = Child(window, L"Static", 321);
+    ASSERT_TRUE(PostMessageW(window, WM_COMMAND, MAKEWPARAM(321, BN_CLICKED),
+                             reinterpret_cast<LPARAM>(own))); // controls never post
     std::atomic<bool> sent{false};
     std::thread sender([&sent, window] {
         DWORD_PTR result = 0;

@@ -21,6 +21,11 @@ std::wstring Escaped(const std::string& bytes) {
     static const wchar_t digits[] = L"0123456789ABCDEF";
     std::wstring text;
     for (unsigned char byte : bytes) {
+        // Plain letters stay as they are, so that long outputs fit in a variable.
+        if (byte >= 'a' && byte <= 'z') {
+            text += static_cast<wchar_t>(byte);
+            continue;
+        }
         text += L"\\x";
         text += digits[byte >> 4];
         text += digits[byte & 15];
@@ -96,7 +101,8 @@ TEST(ProgramReadLine, LongLinesComeBackWhole) {
 }
 
 TEST(ProgramReadLine, OutputDrainsWhenTheHeapHasNoRoomForALine) {
-    const intptr_t program = LaunchWriting("un\r\ndeux\n" + std::string(5000, 'x') + "\n");
+    const intptr_t program = LaunchWriting("un\r\ndeux\n" + std::string(4095, 'x') + "\r\n" +
+                                           std::string(5000, 'x') + "\n");
     ASSERT_NE(Program_IsValid(program), 0);
     // A heap of one page cannot give the line buffer; the reader must still take the output, or
     // a caller polling for it would wait for ever.
@@ -114,7 +120,14 @@ TEST(ProgramReadLine, OutputDrainsWhenTheHeapHasNoRoomForALine) {
     Runtime_ReplaceHeap(runtime);
     HeapDestroy(tiny);
     EXPECT_EQ(Program_IsRunning(program), 0) << "the output drained";
-    EXPECT_EQ(lines, (Lines{L"un", L"deux", std::wstring(4095, L'x'), std::wstring(905, L'x')}));
+    // Pieces of the size of the reader's reserve; a line of exactly that size stays one line.
+    std::vector<size_t> lengths;
+    for (const std::wstring& line : lines) {
+        lengths.push_back(line.size());
+    }
+    EXPECT_EQ(lengths, (std::vector<size_t>{2, 4, 4095, 4095, 905}));
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0], L"un");
     Program_Release(program);
 }
 
