@@ -52,7 +52,7 @@ struct StandinRecords {
 };
 
 std::string QuotedStandin() {
-    return "\"" + Utf8(StandinPath()) + "\"";
+    return '"' + Utf8(StandinPath()) + '"';
 }
 
 ProgramObject* ObjectOf(intptr_t program) {

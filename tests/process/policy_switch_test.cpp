@@ -90,7 +90,7 @@ TEST_F(PolicySwitchTest, ReadsOutputThatArrivesSlowly) {
 TEST_F(PolicySwitchTest, RunsTheToolWithThePolicyWord) {
     TempFile state_file(L"kvs");
     ScopedVariable state(L"KV_STANDIN_STATE", state_file.path().c_str());
-    const std::string tool = "\"" + Utf8(StandinPath()) + "\"";
+    const std::string tool = '"' + Utf8(StandinPath()) + '"';
 
     EXPECT_EQ(SwitchInMode(L"success-fr", POLICY_LEGACY), 1);
     EXPECT_EQ(state_file.Read(), "legacy");
