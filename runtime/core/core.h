@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 
 // ---------------------------------------------------------------------------------------------
 // Runtime heap and module handle
@@ -71,6 +72,12 @@ RtString String_Concat(const wchar_t* a, const wchar_t* b, const wchar_t* c = nu
                        const wchar_t* d = nullptr);
 void String_Free(RtString text);
 size_t String_Length(const wchar_t* text);
+
+// Writes `prefix` and the decimal forms of `values`, separated by colons, into `buffer` of
+// `capacity` units; the text is always terminated and cut at the buffer's end. (The C runtime's
+// printf family would do, but its 64-bit conversions differ between runtimes.)
+void String_Numbers(wchar_t* buffer, size_t capacity, const wchar_t* prefix,
+                    std::initializer_list<int64_t> values);
 
 // 1-based position of the first occurrence of `pattern` in `text` at or after `start`
 // (clamped to 1 .. length + 1), or 0.

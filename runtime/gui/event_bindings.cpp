@@ -2,8 +2,6 @@
 // for deferred posts, dequeued).
 #include "runtime/gui/gui.h"
 
-#include <cwchar>
-
 namespace {
 
 constexpr size_t kBindingBuckets = 1024;
@@ -33,8 +31,7 @@ RunningValue* running_values = nullptr;
 
 void FormatKey(int32_t code, int64_t window, int64_t object, int64_t type,
                wchar_t (&key)[kKeyLength]) {
-    _snwprintf(key, kKeyLength, L"%d:%I64d:%I64d:%I64d", code, window, object, type);
-    key[kKeyLength - 1] = L'\0';
+    String_Numbers(key, kKeyLength, L"", {code, window, object, type});
 }
 
 bool IsRunning(const BindingValue* value) {

@@ -2,8 +2,6 @@
 // state hung on every window that has been a gadget list.
 #include "runtime/gui/gui.h"
 
-#include <cwchar>
-
 namespace {
 
 constexpr int32_t kInitialStackCapacity = 10;
@@ -41,9 +39,8 @@ GadgetListState* GadgetList_State() {
 }
 
 void GadgetList_Init() {
-    _snwprintf(property_name, 48, L"Tavi_GadgetStack_%I64i",
-               reinterpret_cast<int64_t>(Runtime_Module()));
-    property_name[47] = L'\0';
+    String_Numbers(property_name, 48, L"Tavi_GadgetStack_",
+                   {reinterpret_cast<int64_t>(Runtime_Module())});
     list_state = static_cast<GadgetListState*>(
         Objects_NewState(sizeof(GadgetListState), InitListState, FreeListState));
 }

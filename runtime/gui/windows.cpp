@@ -1,7 +1,6 @@
 // Numbered top-level windows: opening, closing and the window library's life.
 #include "runtime/gui/gui.h"
 
-#include <cwchar>
 #include <ole2.h>
 
 namespace {
@@ -85,8 +84,7 @@ int64_t Window_NumberOf(HWND handle) {
 }
 
 void Window_ClassName(int64_t identity, wchar_t (&buffer)[40]) {
-    _snwprintf(buffer, 40, L"WindowClass_%I64d", identity);
-    buffer[39] = L'\0';
+    String_Numbers(buffer, 40, L"WindowClass_", {identity});
 }
 
 int32_t Window_CaptionOffset() {

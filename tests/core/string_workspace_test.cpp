@@ -67,3 +67,13 @@ TEST(StringFind, FollowsItsPositionRules) {
     EXPECT_EQ(String_Find(L"USSI Ussi uSsi", L"ussi", 1), 0) << "the search is case-sensitive";
     EXPECT_EQ(String_Find(L"us\rsi", L"ussi", 1), 0);
 }
+
+TEST(StringNumbers, WritesDecimalsAfterThePrefixAndStopsAtTheEnd) {
+    wchar_t text[64];
+    String_Numbers(text, 64, L"WindowClass_", {0});
+    EXPECT_STREQ(text, L"WindowClass_0");
+    String_Numbers(text, 64, L"", {13100, -1, INT64_MAX, INT64_MIN});
+    EXPECT_STREQ(text, L"13100:-1:9223372036854775807:-9223372036854775808");
+    String_Numbers(text, 8, L"Tavi_", {123456});
+    EXPECT_STREQ(text, L"Tavi_12") << "cut at the buffer's end, still terminated";
+}
