@@ -1,5 +1,4 @@
-# Shared steps of tools/run and tools/test: packages, build, private X display, Wine prefix.
-# Sourced, not run.
+# Shared steps of the tools: packages, build, private X display, Wine prefix. Sourced, not run.
 
 KV_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 KV_BUILD=${KV_BUILD:-$KV_ROOT/build}
@@ -7,55 +6,86 @@ KV_WINE=/usr/lib/wine/wine64
 KV_WINESERVER=/usr/lib/wine/wineserver
 KV_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
              mingw-w64-x86-64-dev cmake ninja-build googletest wine wine64 xvfb x11-apps
-             fonts-wine imagemagick python3)
+             fonts-wine imagemagick python3 osslsigncode openssl)
+
+# What tools/release needs: the compilers and the build, not Wine.
+KV_RELEASE_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+                     mingw-w64-x86-64-dev cmake ninja-build python3)
 
 kv_log() { echo "[kestrevel] $*" >&2; }
+kv_fail() {
+    kv_log "$*"
+    exit 1
+}
 
+# Installs the packages of `KV_PACKAGES` (or those given) that are missing: as root directly,
+# otherwise through sudo; without either it names them and stops.
 kv_install_packages() {
+    local wanted=("$@")
+    [ ${#wanted[@]} -gt 0 ] || wanted=("${KV_PACKAGES[@]}")
     local missing=()
-    for package in "${KV_PACKAGES[@]}"; do
+    for package in "${wanted[@]}"; do
         dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
             missing+=("$package")
     done
     if [ ${#missing[@]} -eq 0 ]; then
         return
     fi
-    kv_log "installing ${missing[*]}"
     local sudo=()
-    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+    if [ "$(id -u)" -ne 0 ]; then
+        if ! command -v sudo >/dev/null 2>&1; then
+            kv_log "these packages are missing: ${missing[*]}"
+            kv_log "install them as root, then run this again:"
+            kv_log "  apt-get update && apt-get install -y --no-install-recommends ${missing[*]}"
+            exit 1
+        fi
+        sudo=(sudo)
+    fi
+    kv_log "installing ${missing[*]}"
     "${sudo[@]}" apt-get update -qq
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
         "${missing[@]}" >/dev/null
 }
 
+# Configures and builds `KV_BUILD` (tests included, warnings as errors). Tools started at the
+# same time take turns: two builds in one folder would trip over each other.
 kv_build() {
-    cmake -S "$KV_ROOT" -B "$KV_BUILD" -G Ninja \
-        -DCMAKE_TOOLCHAIN_FILE="$KV_ROOT/cmake/mingw-w64-x86_64.cmake" \
-        -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
-    cmake --build "$KV_BUILD" -- -j"$(nproc)"
+    mkdir -p "$KV_BUILD"
+    (
+        flock -w 1800 9 || kv_fail "another build of $KV_BUILD did not finish"
+        cmake -S "$KV_ROOT" -B "$KV_BUILD" -G Ninja \
+            -DCMAKE_TOOLCHAIN_FILE="$KV_ROOT/cmake/mingw-w64-x86_64.cmake" \
+            -DCMAKE_BUILD_TYPE=MinSizeRel -DKESTREVEL_WARNINGS_AS_ERRORS=ON >/dev/null
+        cmake --build "$KV_BUILD" -- -j"$(nproc)"
+    ) 9>"$KV_BUILD/.build.lock"
 }
 
-# Starts a private Xvfb on a free display and points DISPLAY at it.
+# Starts a private Xvfb and points DISPLAY at it. Xvfb picks a free display itself and tells
+# its number once it is ready; our own server must still be alive then.
 kv_start_xvfb() {
-    local display=$(( 90 + RANDOM % 400 ))
-    while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do
-        display=$((display + 1))
-    done
-    Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    local ready
+    ready=$(mktemp)
+    Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp 9>"$ready" >/dev/null 2>&1 &
     KV_XVFB_PID=$!
-    export DISPLAY=":$display"
     for _ in $(seq 100); do
-        [ -e "/tmp/.X11-unix/X$display" ] && return 0
+        kill -0 "$KV_XVFB_PID" 2>/dev/null || break
+        if [ -s "$ready" ]; then
+            export DISPLAY=":$(tr -d '[:space:]' <"$ready")"
+            rm -f "$ready"
+            return 0
+        fi
         sleep 0.1
     done
-    kv_log "Xvfb did not start"
-    return 1
+    rm -f "$ready"
+    kv_fail "Xvfb did not start"
 }
 
-# A private Wine prefix reporting Windows 10, with a virtual desktop so that windows get real
-# captions, close boxes and foreground handling.
+# A private Wine prefix for one tool (tools running at once each have their own, and each ends
+# only its own wineserver), reporting Windows 10, with a virtual desktop so that windows get real
+# captions, close boxes and foreground handling. A crash ends the program at once with a
+# backtrace instead of waiting in a dialog.
 kv_prepare_prefix() {
-    export WINEPREFIX=${1:-$KV_BUILD/wineprefix}
+    export WINEPREFIX=$KV_BUILD/wineprefix-$1
     export WINEDEBUG=${WINEDEBUG:--all}
     export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
     if [ ! -f "$WINEPREFIX/.kestrevel-ready" ]; then
@@ -65,6 +95,8 @@ kv_prepare_prefix() {
         "$KV_WINE" reg add 'HKCU\Software\Wine' /v Version /d win10 /f >/dev/null 2>&1
         "$KV_WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
         "$KV_WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f \
+            >/dev/null 2>&1
+        "$KV_WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
             >/dev/null 2>&1
         "$KV_WINESERVER" -w
         touch "$WINEPREFIX/.kestrevel-ready"
@@ -93,27 +125,11 @@ kv_windows_path() {
 # current policy in a small file as the real tool keeps it in the boot store.
 kv_install_standin() {
     local standin=$KV_BUILD/standin/system32/bcdedit.exe
-    if [ -f "$standin" ]; then
-        cp "$standin" "$WINEPREFIX/drive_c/windows/system32/bcdedit.exe"
-    fi
+    [ -f "$standin" ] || kv_fail "the stand-in tool $standin is missing (built with the tests)"
+    cp "$standin" "$WINEPREFIX/drive_c/windows/system32/bcdedit.exe"
 }
 
 # Saves the X screen as a PNG.
 kv_screenshot() {
     xwd -root -silent | convert xwd:- "png:$1"
-}
-
-kv_drive_demo() {
-    local build=$1
-    local driver=$build/tests/e2e/demo_driver.exe
-    if [ ! -f "$driver" ]; then
-        sleep 3
-        kv_screenshot "$build/kestrevel.png"
-        return
-    fi
-    # The driver captures the Windows desktop itself, at the moments that matter, as BMP files.
-    "$KV_WINE" "$driver" "$(kv_windows_path "$build")"
-    for picture in "$build"/kestrevel*.bmp; do
-        [ -f "$picture" ] && convert "$picture" "${picture%.bmp}.png" && rm -f "$picture"
-    done
 }
