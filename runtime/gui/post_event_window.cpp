@@ -95,8 +95,10 @@ void Event_Init() {
                          .hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1),
                          .lpszClassName = kPostEventClass};
     RegisterClassW(&post_class);
-    // Never shown: it only receives the post-event message.
-    post_window = CreateWindowExW(0, kPostEventClass, nullptr, WS_CAPTION, 0, 0, 1, 1, nullptr,
+    // Never shown: it only receives the post-event message. As a message-only window it needs
+    // nothing of the display (the program's first window would otherwise pay the display's
+    // start-up twice over), and no other program finds it by enumerating the desktop's windows.
+    post_window = CreateWindowExW(0, kPostEventClass, nullptr, WS_CAPTION, 0, 0, 1, 1, HWND_MESSAGE,
                                   nullptr, module, nullptr);
     post_message = RegisterWindowMessageW(kPostEventMessage);
     // The queue is used by this thread alone (other threads come through the window above),
