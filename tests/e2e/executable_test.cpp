@@ -64,8 +64,9 @@ TEST(Executable, KeepsItsMitigationsAndImportsOnlyLibrariesTheSystemPins) {
     const PortableExecutable program(driver::ProgramFile());
     const IMAGE_NT_HEADERS64* headers = program.headers();
     ASSERT_NE(headers, nullptr);
-    // High-entropy ASLR, ASLR and NX.
+    // High-entropy ASLR, ASLR and NX; no link time stamp, so that a build can be repeated.
     EXPECT_EQ(headers->OptionalHeader.DllCharacteristics & 0x160, 0x160);
+    EXPECT_EQ(headers->FileHeader.TimeDateStamp, 0u);
 
     // Libraries the system always takes from its own folder (known DLLs, and the common
     // controls, which the manifest names); any other library imported here would first be looked

@@ -24,8 +24,19 @@ double TimeToIdleWindow(const std::wstring& program, const wchar_t* title, size_
     if (!child.Start(L"\"" + program + L"\"")) {
         return -1;
     }
-    HWND window = driver::WaitForWindow(child.id(), nullptr, title, kWait);
-    if (!window || driver::WaitForChildren(window, L"Button", buttons, kWait).size() != buttons) {
+    // Looked for every millisecond: the driver's waits poll too coarsely for a timing.
+    const ULONGLONG deadline = GetTickCount64() + kWait;
+    bool complete = false;
+    while (!complete && GetTickCount64() < deadline) {
+        for (HWND window : driver::TopWindowsOf(child.id())) {
+            complete = complete || (driver::TextOf(window) == title &&
+                                    driver::ChildrenOf(window, L"Button").size() == buttons);
+        }
+        if (!complete) {
+            Sleep(1);
+        }
+    }
+    if (!complete) {
         return -1;
     }
     WaitForInputIdle(child.handle(), kWait);
