@@ -380,57 +380,16 @@ std::wstring StandinFile() {
     return BuiltFile(L"KESTREVEL_STANDIN", L"standin\\system32\\bcdedit.exe");
 }
 
-WineSetting::WineSetting(const std::wstring& key, const wchar_t* name, DWORD type, const void* data,
-                         DWORD size)
-    : key_(L"Software\\Wine\\" + key), name_(name) {
-    HKEY handle = nullptr;
-    DWORD disposition = 0;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, key_.c_str(), 0, nullptr, 0,
-                        KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &handle,
-                        &disposition) != ERROR_SUCCESS) {
-        return;
-    }
-    key_made_ = disposition == REG_CREATED_NEW_KEY;
-    DWORD old_size = 0;
-    if (RegQueryValueExW(handle, name, nullptr, &old_type_, nullptr, &old_size) == ERROR_SUCCESS) {
-        old_data_.resize(old_size);
-        had_value_ = RegQueryValueExW(handle, name, nullptr, &old_type_, old_data_.data(),
-                                      &old_size) == ERROR_SUCCESS;
-    }
-    applied_ = RegSetValueExW(handle, name, 0, type, static_cast<const BYTE*>(data), size) ==
-               ERROR_SUCCESS;
-    RegCloseKey(handle);
-}
-
-WineSetting::~WineSetting() {
-    if (key_made_) {
-        RegDeleteTreeW(HKEY_CURRENT_USER, key_.c_str());
-        return;
-    }
-    HKEY handle = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, key_.c_str(), 0, KEY_SET_VALUE, &handle) !=
-        ERROR_SUCCESS) {
-        return;
-    }
-    if (had_value_) {
-        RegSetValueExW(handle, name_.c_str(), 0, old_type_, old_data_.data(),
-                       static_cast<DWORD>(old_data_.size()));
-    } else {
-        RegDeleteValueW(handle, name_.c_str());
-    }
-    RegCloseKey(handle);
-}
-
 WineVersionFor::WineVersionFor(const std::wstring& exe_name, const std::wstring& setting)
-    : WineSetting(L"AppDefaults\\" + exe_name, L"Version", REG_SZ, setting.c_str(),
-                  static_cast<DWORD>((setting.size() + 1) * sizeof(wchar_t))) {}
-
-namespace {
-constexpr DWORD kNoCrashDialog = 0;
+    : key_(L"Software\\Wine\\AppDefaults\\" + exe_name) {
+    applied_ = RegSetKeyValueW(HKEY_CURRENT_USER, key_.c_str(), L"Version", REG_SZ, setting.c_str(),
+                               static_cast<DWORD>((setting.size() + 1) * sizeof(wchar_t))) ==
+               ERROR_SUCCESS;
 }
 
-WineCrashesEndAtOnce::WineCrashesEndAtOnce()
-    : WineSetting(L"WineDbg", L"ShowCrashDialog", REG_DWORD, &kNoCrashDialog, sizeof(DWORD)) {}
+WineVersionFor::~WineVersionFor() {
+    RegDeleteTreeW(HKEY_CURRENT_USER, key_.c_str());
+}
 
 bool RunningUnderWine() {
     return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;

@@ -82,38 +82,19 @@ std::wstring OwnFolder();
 // it from the single-configuration layout, where test executables sit in <build>\tests\<group>.
 std::wstring ProgramFile();
 std::wstring StandinFile();
-// One value of Wine's per-user settings (under HKCU\Software\Wine) for as long as the owner
-// lives; afterwards the value is as it was, and a key it had to make is gone again.
-class WineSetting {
+// The Windows version Wine reports to programs of that file name ("win10", "win7", ...), for as
+// long as the owner lives: the setting goes with it.
+class WineVersionFor {
   public:
-    WineSetting(const std::wstring& key, const wchar_t* name, DWORD type, const void* data,
-                DWORD size);
-    ~WineSetting();
-    WineSetting(const WineSetting&) = delete;
-    WineSetting& operator=(const WineSetting&) = delete;
+    WineVersionFor(const std::wstring& exe_name, const std::wstring& setting);
+    ~WineVersionFor();
+    WineVersionFor(const WineVersionFor&) = delete;
+    WineVersionFor& operator=(const WineVersionFor&) = delete;
     bool applied() const { return applied_; }
 
   private:
     std::wstring key_;
-    std::wstring name_;
-    bool key_made_ = false;
-    bool had_value_ = false;
-    DWORD old_type_ = 0;
-    std::vector<BYTE> old_data_;
     bool applied_ = false;
-};
-
-// The Windows version Wine reports to programs of that file name ("win10", "win7", ...).
-class WineVersionFor : public WineSetting {
-  public:
-    WineVersionFor(const std::wstring& exe_name, const std::wstring& setting);
-};
-
-// A crash ends the program at once, its backtrace on the standard error, instead of waiting in
-// Wine's crash dialog for someone to close it.
-class WineCrashesEndAtOnce : public WineSetting {
-  public:
-    WineCrashesEndAtOnce();
 };
 
 bool RunningUnderWine();
