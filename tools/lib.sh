@@ -23,7 +23,7 @@ kv_fail() {
 kv_install_packages() {
     local wanted=("$@")
     [ ${#wanted[@]} -gt 0 ] || wanted=("${KV_PACKAGES[@]}")
-    local missing=()
+    local missing=() package
     for package in "${wanted[@]}"; do
         dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
             missing+=("$package")
@@ -47,17 +47,28 @@ kv_install_packages() {
         "${missing[@]}" >/dev/null
 }
 
-# Configures and builds `KV_BUILD` (tests included, warnings as errors). Tools started at the
-# same time take turns: two builds in one folder would trip over each other.
+# Configures and builds `KV_BUILD` (tests included, warnings as errors). Each tool keeps the
+# folder in use (a shared lock) until it ends, so that nothing is relinked under a running test;
+# tools run side by side while the build is up to date, and a build that has work to do waits
+# until no other tool uses the folder.
 kv_build() {
     mkdir -p "$KV_BUILD"
-    (
-        flock -w 1800 9 || kv_fail "another build of $KV_BUILD did not finish"
-        cmake -S "$KV_ROOT" -B "$KV_BUILD" -G Ninja \
-            -DCMAKE_TOOLCHAIN_FILE="$KV_ROOT/cmake/mingw-w64-x86_64.cmake" \
-            -DCMAKE_BUILD_TYPE=MinSizeRel -DKESTREVEL_WARNINGS_AS_ERRORS=ON >/dev/null
-        cmake --build "$KV_BUILD" -- -j"$(nproc)"
-    ) 9>"$KV_BUILD/.build.lock"
+    exec 9>"$KV_BUILD/.build.lock"
+    flock -s 9
+    if grep -qs '^KESTREVEL_WARNINGS_AS_ERRORS:BOOL=ON$' "$KV_BUILD/CMakeCache.txt" &&
+        ninja -C "$KV_BUILD" -n 2>/dev/null | grep -q '^ninja: no work to do'; then
+        return
+    fi
+    flock -u 9
+    if ! flock -n -x 9; then
+        kv_log "waiting for the other tools that use $KV_BUILD to finish"
+        flock -w 1800 -x 9 || kv_fail "$KV_BUILD stayed in use"
+    fi
+    cmake -S "$KV_ROOT" -B "$KV_BUILD" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$KV_ROOT/cmake/mingw-w64-x86_64.cmake" \
+        -DCMAKE_BUILD_TYPE=MinSizeRel -DKESTREVEL_WARNINGS_AS_ERRORS=ON >/dev/null
+    cmake --build "$KV_BUILD" -- -j"$(nproc)"
+    flock -s 9
 }
 
 # Starts a private Xvfb and points DISPLAY at it. Xvfb picks a free display itself and tells
@@ -65,7 +76,7 @@ kv_build() {
 kv_start_xvfb() {
     local ready
     ready=$(mktemp)
-    Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp 9>"$ready" >/dev/null 2>&1 &
+    Xvfb -displayfd 7 -screen 0 1024x768x24 -nolisten tcp 7>"$ready" 8>&- 9>&- >/dev/null 2>&1 &
     KV_XVFB_PID=$!
     for _ in $(seq 100); do
         kill -0 "$KV_XVFB_PID" 2>/dev/null || break
@@ -85,13 +96,20 @@ kv_start_xvfb() {
 # captions, close boxes and foreground handling. A crash ends the program at once with a
 # backtrace instead of waiting in a dialog.
 kv_prepare_prefix() {
-    export WINEPREFIX=$KV_BUILD/wineprefix-$1
+    KV_PREFIX=$KV_BUILD/wineprefix-$1
+    export WINEPREFIX=$KV_PREFIX
+    # One run of a tool at a time uses its prefix; a second waits.
+    exec 8>"$KV_PREFIX.lock"
+    if ! flock -n 8; then
+        kv_log "waiting for the other run of this tool to finish"
+        flock 8
+    fi
     export WINEDEBUG=${WINEDEBUG:--all}
     export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
     if [ ! -f "$WINEPREFIX/.kestrevel-ready" ]; then
         kv_log "preparing Wine prefix $WINEPREFIX"
         mkdir -p "$WINEPREFIX"
-        "$KV_WINE" wineboot -i >/dev/null 2>&1
+        "$KV_WINE" wineboot -i >/dev/null 2>&1 8>&- 9>&-
         "$KV_WINE" reg add 'HKCU\Software\Wine' /v Version /d win10 /f >/dev/null 2>&1
         "$KV_WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
         "$KV_WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f \
@@ -106,13 +124,16 @@ kv_prepare_prefix() {
 # Keeps one wineserver alive for the whole run, so that each test process starts quickly.
 # Wine's services and the desktop process are started by the first program of a session and keep
 # its output open: start them here, away from CTest's pipes, or CTest would wait for them.
+# The server and the services outlive the commands that start them: they get none of the tool's
+# locks.
 kv_start_wineserver() {
-    "$KV_WINESERVER" -p 2>/dev/null || true # an already running server of this prefix will do
-    "$KV_WINE" winecfg -v win10 </dev/null >/dev/null 2>&1
+    "$KV_WINESERVER" -p 8>&- 9>&- 2>/dev/null || true # a running server of this prefix will do
+    "$KV_WINE" winecfg -v win10 </dev/null >/dev/null 2>&1 8>&- 9>&-
 }
 
+# Ends only what this tool started: its own prefix's wineserver and its own Xvfb.
 kv_stop_all() {
-    [ -n "${WINEPREFIX:-}" ] && "$KV_WINESERVER" -k >/dev/null 2>&1 || true
+    [ -n "${KV_PREFIX:-}" ] && WINEPREFIX=$KV_PREFIX "$KV_WINESERVER" -k >/dev/null 2>&1 || true
     [ -n "${KV_XVFB_PID:-}" ] && kill "$KV_XVFB_PID" 2>/dev/null || true
 }
 
