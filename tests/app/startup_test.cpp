@@ -68,6 +68,8 @@ TEST(Startup, LibrariesComeUpAndShutdownTakesThemDownAgain) {
     HWND post_window = Event_PostWindow();
     EXPECT_TRUE(IsWindow(post_window));
     EXPECT_FALSE(IsWindowVisible(post_window)) << "the post-event window is never shown";
+    EXPECT_EQ(FindWindowExW(HWND_MESSAGE, nullptr, L"PostEventClass", nullptr), post_window)
+        << "a message-only window, which no enumeration of the desktop finds";
     EXPECT_NE(Window_Registry(), nullptr);
     EXPECT_NE(Gadget_Registry(), nullptr);
     EXPECT_NE(Memory_Heap(), nullptr);

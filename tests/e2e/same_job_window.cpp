@@ -29,7 +29,9 @@ void AddButton(HWND window, int id, int y, const wchar_t* text) {
 } // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-    INITCOMMONCONTROLSEX classes{.dwSize = sizeof(INITCOMMONCONTROLSEX), .dwICC = 0xB48};
+    INITCOMMONCONTROLSEX classes{.dwSize = sizeof(INITCOMMONCONTROLSEX),
+                                 .dwICC = ICC_TAB_CLASSES | ICC_HOTKEY_CLASS | ICC_DATE_CLASSES |
+                                          ICC_USEREX_CLASSES | ICC_INTERNET_CLASSES};
     InitCommonControlsEx(&classes);
     CoInitialize(nullptr);
 
