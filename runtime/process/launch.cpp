@@ -4,6 +4,7 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
 #include <initializer_list>
 #include <utility>
 
@@ -119,7 +120,8 @@ class InheritList {
     bool Apply(ChildSetup& child) {
         const STARTUPINFOW& info = child.info();
         for (HANDLE handle : {info.hStdInput, info.hStdOutput, info.hStdError}) {
-            if (IsInheritable(handle) && !Holds(handle)) {
+            if (IsInheritable(handle) &&
+                std::find(handles_, handles_ + count_, handle) == handles_ + count_) {
                 handles_[count_++] = handle;
             }
         }
@@ -139,22 +141,13 @@ class InheritList {
                                        count_ * sizeof(HANDLE), nullptr, nullptr)) {
             return false;
         }
-        child.startup.StartupInfo.cb = sizeof(STARTUPINFOEXW);
+        child.info().cb = sizeof(STARTUPINFOEXW);
         child.startup.lpAttributeList = attributes_;
         child.creation_flags |= EXTENDED_STARTUPINFO_PRESENT;
         return true;
     }
 
   private:
-    bool Holds(HANDLE handle) const {
-        for (size_t i = 0; i < count_; ++i) {
-            if (handles_[i] == handle) {
-                return true;
-            }
-        }
-        return false;
-    }
-
     LPPROC_THREAD_ATTRIBUTE_LIST attributes_ = nullptr;
     HANDLE handles_[3] = {};
     size_t count_ = 0;

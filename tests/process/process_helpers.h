@@ -152,12 +152,14 @@ class Watchdog {
 };
 
 // Reads every line the way the application does (poll, read when bytes wait) until the child
-// has ended and its output is drained; a child still there after `timeout_ms` is ended.
+// has ended and its output is drained; a child still there after `timeout_ms` is ended, and a
+// pipe that still does not drain a moment later ends the reading too.
 inline std::vector<std::wstring> ReadAllLines(intptr_t program, DWORD timeout_ms = 20000) {
     std::vector<std::wstring> lines;
     const ProgramObject* object = Program_Find(program);
     Watchdog watchdog(object ? object->process : nullptr, timeout_ms);
-    while (Program_IsRunning(program)) {
+    const ULONGLONG deadline = GetTickCount64() + timeout_ms + 2000;
+    while (Program_IsRunning(program) && GetTickCount64() < deadline) {
         if (Program_AvailableOutput(program)) {
             RtStringOwner line(Program_ReadLine(program));
             lines.emplace_back(line.get());

@@ -109,14 +109,7 @@ TEST(ProgramReadLine, OutputDrainsWhenTheHeapHasNoRoomForALine) {
     HANDLE tiny = HeapCreate(0, 0x1000, 0x1000);
     ASSERT_NE(tiny, nullptr);
     HANDLE runtime = Runtime_ReplaceHeap(tiny);
-    Lines lines;
-    const ULONGLONG deadline = GetTickCount64() + 15000;
-    while (GetTickCount64() < deadline && Program_IsRunning(program)) {
-        if (Program_AvailableOutput(program)) {
-            RtStringOwner line(Program_ReadLine(program));
-            lines.emplace_back(line.get());
-        }
-    }
+    const Lines lines = ReadAllLines(program, 10000);
     Runtime_ReplaceHeap(runtime);
     HeapDestroy(tiny);
     EXPECT_EQ(Program_IsRunning(program), 0) << "the output drained";
