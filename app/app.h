@@ -21,6 +21,7 @@ constexpr uint32_t kInformationBox = MB_ICONINFORMATION;
 // Process-wide state of the application; everything empty or 0 at start.
 struct AppState {
     RtString tool_path;       // "<system folder>\bcdedit.exe", empty without a system folder
+    RtString tool_folder;     // the system folder, where the tool starts
     RtString argument_prefix; // "/set {Default} bootmenupolicy "
     intptr_t program;         // object of the last tool launch, or 0
     int64_t current_event;

@@ -46,7 +46,10 @@ int64_t PolicySwitch(int64_t policy) {
         return 0;
     }
     RtStringOwner parameters(String_Concat(state.argument_prefix, PolicyWord(policy)));
-    state.program = Program_Launch(state.tool_path, parameters.get(), L"", kToolLaunchFlags);
+    // The tool starts in the system folder: the program's current folder is usually a download
+    // folder, and nothing of it has any business with the boot configuration.
+    state.program =
+        Program_Launch(state.tool_path, parameters.get(), state.tool_folder, kToolLaunchFlags);
     if (!state.program) {
         return 0;
     }

@@ -47,6 +47,8 @@ void App_BuildStrings() {
     String_Free(app_state.tool_path);
     app_state.tool_path =
         system_folder.get()[0] ? String_Concat(system_folder.get(), kToolName) : String_Copy(L"");
+    String_Free(app_state.tool_folder);
+    app_state.tool_folder = String_Copy(system_folder.get());
     String_Free(app_state.argument_prefix);
     app_state.argument_prefix = String_Copy(kArgumentPrefix);
 }
@@ -63,6 +65,7 @@ void App_TerminateLibraries() {
 
     // The application's strings live in the string workspace's heap, which goes next.
     app_state.tool_path = nullptr;
+    app_state.tool_folder = nullptr;
     app_state.argument_prefix = nullptr;
     app_state.message_text = nullptr;
     String_End();

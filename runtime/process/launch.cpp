@@ -153,13 +153,19 @@ class InheritList {
     size_t count_ = 0;
 };
 
-// Makes a pipe for one redirected stream. `ours` is the end the program object keeps; it is
-// protected so that later children do not inherit it, or EOF would never reach us.
-bool MakePipe(PipeEnds& pipe, bool we_write, SECURITY_ATTRIBUTES* attributes) {
-    if (!CreatePipe(pipe.read.put(), pipe.write.put(), attributes, 0)) {
+PipeMaker pipe_maker = CreatePipe;
+
+// Makes a pipe for one redirected stream. The end the program object keeps is protected so that
+// later children do not inherit it, or EOF would never reach us; the other end is the child's.
+bool MakePipe(PipeEnds& pipe, bool we_write, HANDLE* child_end) {
+    SECURITY_ATTRIBUTES inheritable{.nLength = sizeof(SECURITY_ATTRIBUTES),
+                                    .lpSecurityDescriptor = nullptr,
+                                    .bInheritHandle = TRUE};
+    if (!pipe_maker(pipe.read.put(), pipe.write.put(), &inheritable, 0)) {
         return false;
     }
     Program_ProtectHandle(we_write ? pipe.write.address() : pipe.read.address());
+    *child_end = we_write ? pipe.read.get() : pipe.write.get();
     return true;
 }
 
@@ -186,6 +192,79 @@ void FillObject(ProgramObject* object, HANDLE process, DWORD process_id, HANDLE 
     object->output_pipe = output;
     object->error_pipe = errors;
     object->flags = flags;
+}
+
+// The pipes of one launch and the duplicate of a chained sender's output.
+struct ChildStreams {
+    PipeEnds input;
+    PipeEnds output;
+    PipeEnds errors;
+    UniqueHandle chained_input;
+
+    // The child's ends go once it has started, so that its exit brings EOF to our read ends.
+    void CloseChildEnds() {
+        output.write.reset();
+        input.read.reset();
+        errors.write.reset();
+        chained_input.reset();
+    }
+};
+
+// Connects the child's standard streams as the flags ask. False when a pipe that was asked for
+// cannot be made: the child would then run with output that nobody reads, and its work would be
+// reported as a failure.
+bool ConnectStreams(ChildSetup& child, ChildStreams& streams, uint32_t flags,
+                    intptr_t sender_program) {
+    STARTUPINFOW& info = child.info();
+    const bool keep_object = Has(flags, LAUNCH_OBJECT);
+    HANDLE sender_output =
+        Has(flags, LAUNCH_CHAIN) ? ChainedInput(sender_program, streams.chained_input) : nullptr;
+    if (sender_output) {
+        info.hStdInput = sender_output;
+        child.Redirect();
+    } else if (keep_object && Has(flags, LAUNCH_WRITE_INPUT)) {
+        if (!MakePipe(streams.input, true, &info.hStdInput)) {
+            return false;
+        }
+        child.Redirect();
+    }
+    if (keep_object && Has(flags, LAUNCH_READ_OUTPUT)) {
+        if (!MakePipe(streams.output, false, &info.hStdOutput)) {
+            return false;
+        }
+        child.Redirect();
+    }
+    if (keep_object && Has(flags, LAUNCH_READ_ERRORS)) {
+        if (!MakePipe(streams.errors, false, &info.hStdError)) {
+            return false;
+        }
+        child.Redirect();
+    }
+    // The streams that are not redirected stay the caller's own.
+    if (info.dwFlags & STARTF_USESTDHANDLES) {
+        info.hStdInput = info.hStdInput ? info.hStdInput : GetStdHandle(STD_INPUT_HANDLE);
+        info.hStdOutput = info.hStdOutput ? info.hStdOutput : GetStdHandle(STD_OUTPUT_HANDLE);
+        info.hStdError = info.hStdError ? info.hStdError : GetStdHandle(STD_ERROR_HANDLE);
+    }
+    return true;
+}
+
+// A started child: its ends of the pipes and its thread handle go, and the program object (when
+// one is wanted) takes its process handle and our ends.
+intptr_t HandOver(const PROCESS_INFORMATION& started, ChildStreams& streams, uint32_t flags,
+                  ReservedObject& object) {
+    UniqueHandle process(started.hProcess);
+    streams.CloseChildEnds();
+    CloseHandle(started.hThread);
+    if (Has(flags, LAUNCH_WAIT)) {
+        WaitForSingleObject(process.get(), INFINITE);
+    }
+    if (!Has(flags, LAUNCH_OBJECT)) {
+        return 1;
+    }
+    FillObject(object.get(), process.release(), started.dwProcessId, streams.input.write.release(),
+               streams.output.read.release(), streams.errors.read.release(), flags);
+    return reinterpret_cast<intptr_t>(object.release());
 }
 
 // The shell is loaded only when a launch falls back to it: it is a large library that the
@@ -243,6 +322,10 @@ void Program_ProtectHandle(HANDLE* handle) {
     }
 }
 
+PipeMaker Program_ReplacePipeMaker(PipeMaker maker) {
+    return std::exchange(pipe_maker, maker);
+}
+
 intptr_t Program_Launch(const wchar_t* program_path, const wchar_t* parameters,
                         const wchar_t* working_folder, uint32_t flags, intptr_t sender_program) {
     const wchar_t* path = program_path ? program_path : L"";
@@ -250,9 +333,6 @@ intptr_t Program_Launch(const wchar_t* program_path, const wchar_t* parameters,
     const wchar_t* folder = working_folder && working_folder[0] ? working_folder : nullptr;
     const bool keep_object = Has(flags, LAUNCH_OBJECT);
 
-    SECURITY_ATTRIBUTES inheritable{.nLength = sizeof(SECURITY_ATTRIBUTES),
-                                    .lpSecurityDescriptor = nullptr,
-                                    .bInheritHandle = TRUE};
     const int show = Has(flags, LAUNCH_HIDE) ? SW_HIDE : SW_SHOWNORMAL;
     ChildSetup child{.startup = {.StartupInfo = {.cb = sizeof(STARTUPINFOW),
                                                  .dwFlags = STARTF_USESHOWWINDOW,
@@ -261,40 +341,14 @@ intptr_t Program_Launch(const wchar_t* program_path, const wchar_t* parameters,
                                            ? DWORD{NORMAL_PRIORITY_CLASS | CREATE_NEW_CONSOLE}
                                            : DWORD{NORMAL_PRIORITY_CLASS},
                      .inherit_handles = FALSE};
-
-    PipeEnds input;
-    PipeEnds output;
-    PipeEnds errors;
-    UniqueHandle chained_input;
-
-    HANDLE sender_output =
-        Has(flags, LAUNCH_CHAIN) ? ChainedInput(sender_program, chained_input) : nullptr;
-    if (sender_output) {
-        child.info().hStdInput = sender_output;
-        child.Redirect();
-    } else if (keep_object && Has(flags, LAUNCH_WRITE_INPUT) &&
-               MakePipe(input, true, &inheritable)) {
-        child.info().hStdInput = input.read.get();
-        child.Redirect();
-    }
-    if (keep_object && Has(flags, LAUNCH_READ_OUTPUT) && MakePipe(output, false, &inheritable)) {
-        child.info().hStdOutput = output.write.get();
-        child.Redirect();
-    }
-    if (keep_object && Has(flags, LAUNCH_READ_ERRORS) && MakePipe(errors, false, &inheritable)) {
-        child.info().hStdError = errors.write.get();
-        child.Redirect();
-    }
-    if (child.info().dwFlags & STARTF_USESTDHANDLES) {
-        STARTUPINFOW& startup = child.info();
-        startup.hStdInput = startup.hStdInput ? startup.hStdInput : GetStdHandle(STD_INPUT_HANDLE);
-        startup.hStdOutput =
-            startup.hStdOutput ? startup.hStdOutput : GetStdHandle(STD_OUTPUT_HANDLE);
-        startup.hStdError = startup.hStdError ? startup.hStdError : GetStdHandle(STD_ERROR_HANDLE);
+    // Every handle made from here on closes on return unless it is handed out.
+    ChildStreams streams;
+    if (!ConnectStreams(child, streams, flags, sender_program)) {
+        return 0;
     }
 
     // Both records are had before anything starts, so that a heap that cannot give them never
-    // leaves a child running that nobody tracks. Every handle made so far closes on return.
+    // leaves a child running that nobody tracks.
     HeapText command_line(Program_BuildCommandLine(path, params));
     ReservedObject object(keep_object);
     InheritList inherit_list;
@@ -306,30 +360,10 @@ intptr_t Program_Launch(const wchar_t* program_path, const wchar_t* parameters,
     PROCESS_INFORMATION started{};
     if (CreateProcessW(nullptr, command_line.get(), nullptr, nullptr, child.inherit_handles,
                        child.creation_flags, nullptr, folder, &child.info(), &started)) {
-        UniqueHandle process(started.hProcess);
-        // The child's ends go now, so that the child's exit brings EOF to our read ends.
-        output.write.reset();
-        input.read.reset();
-        errors.write.reset();
-        chained_input.reset();
-        CloseHandle(started.hThread);
-        if (Has(flags, LAUNCH_WAIT)) {
-            WaitForSingleObject(process.get(), INFINITE);
-        }
-        if (!keep_object) {
-            return 1;
-        }
-        FillObject(object.get(), process.release(), started.dwProcessId, input.write.release(),
-                   output.read.release(), errors.read.release(), flags);
-        return reinterpret_cast<intptr_t>(object.release());
+        return HandOver(started, streams, flags, object);
     }
-
-    // Nothing started: every pipe end made for it closes here (never the sender's handle).
-    for (PipeEnds* pipe : {&input, &output, &errors}) {
-        pipe->read.reset();
-        pipe->write.reset();
-    }
-    chained_input.reset();
+    // Nothing started: the pipes made for it close on return (never the sender's handle), and
+    // the shell, which cannot give streams, is tried only when none was asked for.
     if (flags & LAUNCH_STREAM_MASK) {
         return 0;
     }

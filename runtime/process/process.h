@@ -43,6 +43,10 @@ struct ProgramObject {
     HANDLE output_pipe; // our read end of the child's standard output, or null
     HANDLE error_pipe;  // our read end of the child's standard error, or null
     uint32_t flags;     // the launch flags as passed
+    // The unit read after a piece of a long line, to see whether the line ended there, when it
+    // did not: it begins the next line, and it counts as output that waits.
+    uint8_t carried[2];
+    uint8_t carried_size;
 };
 
 // A record of the handle-holding registry made at initialisation; releasing one closes its
@@ -57,7 +61,8 @@ void Program_End();
 // Starts a child. Returns the program object's address with LAUNCH_OBJECT, 1 when the child was
 // started without it, and 0 when nothing was started. Null strings read as empty; an empty
 // working folder means the caller's current folder. `sender_program` is read only with
-// LAUNCH_CHAIN.
+// LAUNCH_CHAIN. A stream that the flags ask to connect to a pipe (with LAUNCH_OBJECT) but whose
+// pipe cannot be made starts nothing: a child whose output nobody could read must not run.
 intptr_t Program_Launch(const wchar_t* program_path, const wchar_t* parameters = L"",
                         const wchar_t* working_folder = L"", uint32_t flags = 0,
                         intptr_t sender_program = 0);
@@ -70,15 +75,20 @@ int Program_IsRunning(intptr_t program);
 int64_t Program_AvailableOutput(intptr_t program);
 // The longest line, in units read from the pipe (bytes, or UTF-16 units), that
 // Program_ReadLine returns in one piece. A longer line is split: it comes back in pieces of this
-// length, each as a line of its own. No unit is lost, but a character whose bytes a piece's end
-// cuts apart decodes as replacement characters. No console tool writes such lines; the bound
-// keeps every length within what the system's conversions take.
+// length, each as a line of its own, and no unit is lost. A piece never ends inside a character:
+// when its last unit begins one (a UTF-8 sequence, a surrogate pair, a double-byte character),
+// the piece takes the rest of that character too, up to 3 units more. A line end right after a
+// piece goes with it, so that no empty line appears that the child did not write. No console
+// tool writes such lines; the bound keeps every length within what the system's conversions
+// take.
 constexpr size_t PROGRAM_LONGEST_LINE = size_t{1} << 20;
 
 // The next output line without its line end, decoded by the object's text format; the empty
-// string when nothing could be read. Blocks until a line feed or the end of the output. Every
+// string when nothing could be read. Blocks until a line feed or the end of the output, and
+// after a piece of a longer line until the next unit shows whether the line ends there. Every
 // call that finds output takes some from the pipe, even when the heap has no room for a line
-// buffer, so that a caller polling the pipe always sees it drain.
+// buffer (the line then comes in pieces of 4095 units), so that a caller polling the pipe
+// always sees it drain.
 RtString Program_ReadLine(intptr_t program);
 // Closes the object's handles and forgets it; the child goes on running.
 void Program_Release(intptr_t program);
@@ -90,6 +100,12 @@ void Program_Release(intptr_t program);
 // Swaps a pipe end we keep for a duplicate that children do not inherit; on failure the handle
 // stays as it was.
 void Program_ProtectHandle(HANDLE* handle);
+
+// How a launch makes its pipes: CreatePipe, unless a test swaps in one that fails. Returns the
+// one used so far.
+using PipeMaker = BOOL(WINAPI*)(PHANDLE read_end, PHANDLE write_end,
+                                LPSECURITY_ATTRIBUTES attributes, DWORD size);
+PipeMaker Program_ReplacePipeMaker(PipeMaker maker);
 
 // The command line for a path and its parameters in a runtime heap block of
 // (length of path + length of parameters + 4) units, or null. The caller frees it with

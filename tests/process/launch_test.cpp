@@ -55,6 +55,18 @@ std::string QuotedStandin() {
     return '"' + Utf8(StandinPath()) + '"';
 }
 
+// A pipe maker that gives `pipes_left` pipes, then fails.
+int pipes_left = 0;
+BOOL WINAPI FewPipes(PHANDLE read_end, PHANDLE write_end, LPSECURITY_ATTRIBUTES attributes,
+                     DWORD size) {
+    if (pipes_left <= 0) {
+        SetLastError(ERROR_NO_SYSTEM_RESOURCES);
+        return FALSE;
+    }
+    --pipes_left;
+    return CreatePipe(read_end, write_end, attributes, size);
+}
+
 ProgramObject* ObjectOf(intptr_t program) {
     return Program_Find(program);
 }
@@ -174,6 +186,22 @@ TEST(ProgramLaunch, FailedStartGivesZeroAndLeavesNothingOpen) {
     fail_every_way();
     EXPECT_EQ(HandleCount(), handles);
     EXPECT_EQ(RuntimeHeapInUse(), heap);
+
+    // A stream asked for whose pipe cannot be made starts nothing, not even a program that is
+    // there; the pipes made before it are closed again.
+    StandinRecords records;
+    const PipeMaker pipes = Program_ReplacePipeMaker(FewPipes);
+    for (const auto& [flags, given] :
+         {std::pair{kToolFlags, 0},
+          {LAUNCH_OBJECT | LAUNCH_WRITE_INPUT | LAUNCH_READ_OUTPUT, 1},
+          {LAUNCH_OBJECT | LAUNCH_READ_OUTPUT | LAUNCH_READ_ERRORS, 1}}) {
+        pipes_left = given;
+        EXPECT_EQ(Program_Launch(StandinPath().c_str(), L"", L"", flags), 0) << flags;
+    }
+    Program_ReplacePipeMaker(pipes);
+    EXPECT_EQ(HandleCount(), handles);
+    EXPECT_EQ(RuntimeHeapInUse(), heap);
+    EXPECT_EQ(records.info.Read(), "") << "the stand-in never started";
 }
 
 TEST(ProgramLaunch, DocumentGoesToTheShellInItsOwnFolder) {

@@ -13,6 +13,11 @@ using process_test::Utf8;
 
 namespace {
 
+BOOL WINAPI NoPipe(PHANDLE, PHANDLE, LPSECURITY_ATTRIBUTES, DWORD) {
+    SetLastError(ERROR_NO_SYSTEM_RESOURCES);
+    return FALSE;
+}
+
 // Points the tool path at the stand-in for one test and puts the program's own back afterwards.
 class PolicySwitchTest : public testing::Test {
   protected:
@@ -37,7 +42,14 @@ class PolicySwitchTest : public testing::Test {
         return SwitchAndRelease(policy);
     }
     int64_t SwitchAndRelease(int64_t policy) {
-        const int64_t result = PolicySwitch(policy);
+        int64_t result = 0;
+        {
+            process_test::Watchdog watchdog(&App_State().program, 20000);
+            result = PolicySwitch(policy);
+            if (const char* fault = watchdog.fault()) {
+                ADD_FAILURE() << fault;
+            }
+        }
         const intptr_t program = App_State().program;
         EXPECT_NE(program, 0);
         EXPECT_EQ(Program_IsValid(program), program) << "the object is left live";
@@ -64,6 +76,7 @@ TEST_F(PolicySwitchTest, VerdictFollowsTheSuccessMarker) {
     // Inside any word, on any line, also on a last line without a line feed or after 9000
     // characters.
     EXPECT_EQ(SwitchWith(L"Discussion en cours"), 1);
+    EXPECT_EQ(SwitchWith(L"ussi\\r\\n"), 1) << "the marker is looked for from the first letter";
     EXPECT_EQ(SwitchWith(L"Ligne 1\\r\\nLigne 2\\r\\nop\\xC3\\xA9ration r\\xC3\\xA9ussie\\r\\n"),
               1);
     EXPECT_EQ(SwitchInMode(L"no-final-newline"), 1);
@@ -90,6 +103,8 @@ TEST_F(PolicySwitchTest, ReadsOutputThatArrivesSlowly) {
 TEST_F(PolicySwitchTest, RunsTheToolWithThePolicyWord) {
     TempFile state_file(L"kvs");
     ScopedVariable state(L"KV_STANDIN_STATE", state_file.path().c_str());
+    TempFile info(L"kvi");
+    ScopedVariable info_setting(L"KV_STANDIN_INFO", info.path().c_str());
     const std::string tool = '"' + Utf8(StandinPath()) + '"';
 
     EXPECT_EQ(SwitchInMode(L"success-fr", POLICY_LEGACY), 1);
@@ -104,6 +119,12 @@ TEST_F(PolicySwitchTest, RunsTheToolWithThePolicyWord) {
                                " /set {Default} bootmenupolicy standard\n" + tool +
                                " /set {Default} bootmenupolicy \n" + tool +
                                " /set {Default} bootmenupolicy \n");
+    // Hidden, its output in a pipe, and in the system folder rather than the program's current
+    // folder.
+    wchar_t system_folder[MAX_PATH] = {};
+    GetSystemDirectoryW(system_folder, MAX_PATH);
+    const std::string start = "show=0 std=1 cwd=" + Utf8(system_folder) + "\n";
+    EXPECT_EQ(info.Read(), start + start + start + start);
 }
 
 TEST_F(PolicySwitchTest, ToolThatCannotStartGivesZeroAndNoObject) {
@@ -119,6 +140,15 @@ TEST_F(PolicySwitchTest, ToolThatCannotStartGivesZeroAndNoObject) {
     tool_.Use(L"");
     App_State().program = 12345;
     EXPECT_EQ(PolicySwitch(POLICY_STANDARD), 0);
+    EXPECT_EQ(App_State().program, 0);
+
+    // The tool is there, but its report could not be read: it is not run at all, so that the
+    // verdict (a failure) is true.
+    tool_.Use(StandinPath().c_str());
+    const PipeMaker pipes = Program_ReplacePipeMaker(NoPipe);
+    App_State().program = 12345;
+    EXPECT_EQ(PolicySwitch(POLICY_LEGACY), 0);
+    Program_ReplacePipeMaker(pipes);
     EXPECT_EQ(App_State().program, 0);
     EXPECT_EQ(log_.Read(), "") << "the stand-in never ran";
 }

@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -31,7 +32,10 @@ inline std::wstring StandinPath() {
 // long as it lives; the program's own path is built again afterwards.
 class ToolPath {
   public:
-    explicit ToolPath(const std::wstring& path) { Use(path.c_str()); }
+    explicit ToolPath(const std::wstring& path) {
+        App_BuildStrings(); // the argument prefix and the tool folder, as at start-up
+        Use(path.c_str());
+    }
     ~ToolPath() { App_BuildStrings(); }
     ToolPath(const ToolPath&) = delete;
     ToolPath& operator=(const ToolPath&) = delete;
@@ -108,16 +112,21 @@ inline size_t RuntimeHeapInUse() {
     return busy;
 }
 
-// Ends a child that is still there after a time limit, which breaks its pipes, so that no read
-// of its output can block for ever.
+// Watches a reading of a child's output from another thread, so that no fault can make a test
+// wait for ever. A child still there after `timeout_ms` is ended, which breaks its pipes. A pipe
+// that stays open although the child has ended means that someone still holds a write end of
+// it, most likely this process (an end the launch should have closed): the watchdog then cuts
+// the reading off within seconds and names the fault.
 class Watchdog {
   public:
-    Watchdog(HANDLE process, DWORD timeout_ms)
-        : stop_(CreateEventW(nullptr, TRUE, FALSE, nullptr)), timeout_ms_(timeout_ms) {
-        if (process && DuplicateHandle(GetCurrentProcess(), process, GetCurrentProcess(), &process_,
-                                       0, FALSE, DUPLICATE_SAME_ACCESS)) {
-            thread_ = CreateThread(nullptr, 0, Run, this, 0, nullptr);
-        }
+    // `program` holds the object to watch; it is read on each round, since a policy switch
+    // makes its object only once it runs.
+    Watchdog(const volatile intptr_t* program, DWORD timeout_ms)
+        : program_(program), stop_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+          timeout_ms_(timeout_ms) {
+        DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &reader_, 0,
+                        FALSE, DUPLICATE_SAME_ACCESS);
+        thread_ = CreateThread(nullptr, 0, Run, this, 0, nullptr);
     }
     ~Watchdog() {
         SetEvent(stop_);
@@ -125,39 +134,70 @@ class Watchdog {
             WaitForSingleObject(thread_, INFINITE);
             CloseHandle(thread_);
         }
-        if (process_) {
-            CloseHandle(process_);
-        }
+        CloseHandle(reader_);
         CloseHandle(stop_);
     }
     Watchdog(const Watchdog&) = delete;
     Watchdog& operator=(const Watchdog&) = delete;
-    bool fired() const { return fired_; }
+    // What went wrong, or null.
+    const char* fault() const { return fault_; }
 
   private:
+    static constexpr DWORD kRoundMs = 50;
+    static constexpr ULONGLONG kStuckMs = 2000;
+
+    // The child has ended, its pipe is empty, and the pipe still does not report its end.
+    static bool PipeHeldOpen(const ProgramObject* object) {
+        DWORD available = 0;
+        return object->process && object->output_pipe &&
+               WaitForSingleObject(object->process, 0) == WAIT_OBJECT_0 &&
+               PeekNamedPipe(object->output_pipe, nullptr, 0, nullptr, &available, nullptr) &&
+               available == 0;
+    }
+
     static DWORD WINAPI Run(void* parameter) {
         auto* self = static_cast<Watchdog*>(parameter);
-        if (WaitForSingleObject(self->stop_, self->timeout_ms_) == WAIT_TIMEOUT) {
-            self->fired_ = true;
-            TerminateProcess(self->process_, 99);
+        const ULONGLONG deadline = GetTickCount64() + self->timeout_ms_;
+        ULONGLONG held_since = 0;
+        while (WaitForSingleObject(self->stop_, kRoundMs) == WAIT_TIMEOUT) {
+            const ProgramObject* object = Program_Find(*self->program_);
+            if (!object) {
+                continue;
+            }
+            if (GetTickCount64() > deadline && object->process &&
+                WaitForSingleObject(object->process, 0) == WAIT_TIMEOUT) {
+                self->fault_ = "the child was still running at the time limit and was ended";
+                TerminateProcess(object->process, 99);
+            }
+            if (!PipeHeldOpen(object)) {
+                held_since = 0;
+                continue;
+            }
+            held_since = held_since ? held_since : GetTickCount64();
+            if (GetTickCount64() - held_since > kStuckMs) {
+                self->fault_ = "the child has ended but its output never does: a write end of its "
+                               "pipe is still open, most likely in this process";
+                CancelSynchronousIo(self->reader_); // the blocked read gives up
+            }
         }
         return 0;
     }
 
+    const volatile intptr_t* program_;
     HANDLE stop_;
     DWORD timeout_ms_;
-    HANDLE process_ = nullptr;
+    HANDLE reader_ = nullptr;
     HANDLE thread_ = nullptr;
-    std::atomic<bool> fired_{false};
+    std::atomic<const char*> fault_{nullptr};
 };
 
 // Reads every line the way the application does (poll, read when bytes wait) until the child
-// has ended and its output is drained; a child still there after `timeout_ms` is ended, and a
-// pipe that still does not drain a moment later ends the reading too.
+// has ended and its output is drained, under a watchdog; what the watchdog found ends the
+// lines as "<fault>".
 inline std::vector<std::wstring> ReadAllLines(intptr_t program, DWORD timeout_ms = 20000) {
     std::vector<std::wstring> lines;
-    const ProgramObject* object = Program_Find(program);
-    Watchdog watchdog(object ? object->process : nullptr, timeout_ms);
+    Watchdog watchdog(&program, timeout_ms);
+    // Output that waits but that the reader never takes would keep the child running for ever.
     const ULONGLONG deadline = GetTickCount64() + timeout_ms + 2000;
     while (Program_IsRunning(program) && GetTickCount64() < deadline) {
         if (Program_AvailableOutput(program)) {
@@ -165,8 +205,8 @@ inline std::vector<std::wstring> ReadAllLines(intptr_t program, DWORD timeout_ms
             lines.emplace_back(line.get());
         }
     }
-    if (watchdog.fired()) {
-        lines.emplace_back(L"<timed out>");
+    if (const char* fault = watchdog.fault()) {
+        lines.emplace_back(L"<" + std::wstring(fault, fault + std::strlen(fault)) + L">");
     }
     return lines;
 }
