@@ -22,12 +22,9 @@ int Program_IsRunning(intptr_t program) {
     if (object->process && WaitForSingleObject(object->process, 0) != WAIT_OBJECT_0) {
         return 1;
     }
-    // An ended child is still running for the reader while its last output waits in the pipe,
-    // so that a read loop does not stop before it has everything.
-    if (!object->output_pipe) {
-        return 0;
-    }
-    return BytesWaiting(object->output_pipe) != 0 ? 1 : 0;
+    // An ended child is still running for the reader while its last output waits, in the pipe
+    // or carried in the object, so that a read loop does not stop before it has everything.
+    return Program_AvailableOutput(program) != 0 ? 1 : 0;
 }
 
 int64_t Program_AvailableOutput(intptr_t program) {
@@ -35,5 +32,5 @@ int64_t Program_AvailableOutput(intptr_t program) {
     if (!object || !object->output_pipe) {
         return 0;
     }
-    return BytesWaiting(object->output_pipe);
+    return object->carried_size + static_cast<int64_t>(BytesWaiting(object->output_pipe));
 }

@@ -10,8 +10,11 @@
 namespace {
 
 constexpr size_t kLineGrowth = 4096; // units
+// Units a piece may take beyond its length to complete the character that its last unit
+// begins: the rest of a 4-byte UTF-8 sequence at most.
+constexpr size_t kCharacterTail = 3;
 // Line lengths go to the system's conversions as int.
-static_assert(PROGRAM_LONGEST_LINE * sizeof(wchar_t) <= INT_MAX);
+static_assert((PROGRAM_LONGEST_LINE + kCharacterTail) * sizeof(wchar_t) <= INT_MAX);
 static_assert(PROGRAM_LONGEST_LINE % kLineGrowth == 0);
 constexpr uint16_t kLineFeed = 0x0A;
 constexpr uint16_t kCarriageReturn = 0x0D;
@@ -31,15 +34,16 @@ TextFormat FormatOf(uint32_t flags) {
     return TextFormat::Utf8;
 }
 
-// The units of one line, without its line end; always with room for a terminator. When the heap
-// cannot give the first step, a reserve of the same size inside the object takes its place and
-// the line is read in pieces of that size: the output still drains.
+// The units of one line, without its line end; always with room for a character's tail and a
+// terminator. When the heap cannot give the first step, a reserve inside the object takes its
+// place and the line is read in pieces of 4095 units: the output still drains.
 class LineBuffer {
   public:
     explicit LineBuffer(size_t unit_size)
         : unit_size_(unit_size), data_(static_cast<char*>(Runtime_Alloc(kLineGrowth * unit_size))) {
         if (!data_) {
             data_ = reserve_;
+            capacity_ = kLineGrowth + kCharacterTail;
         }
     }
     ~LineBuffer() {
@@ -54,14 +58,15 @@ class LineBuffer {
     const char* bytes() const { return data_; }
     size_t unit_size() const { return unit_size_; }
 
-    // Free units behind the collected ones, keeping one for the terminator; grows the buffer
-    // by one step when it is full. 0 when the piece is complete: the longest line is reached, or
-    // the heap cannot give more room.
+    // Free units for the piece behind the collected ones; grows the buffer by one step when it
+    // is full. 0 when the piece is complete: the longest line is reached, or the heap cannot
+    // give more room.
     size_t Room() {
-        if (count_ >= PROGRAM_LONGEST_LINE || (count_ + 1 >= capacity_ && !Grow())) {
+        if (count_ >= PROGRAM_LONGEST_LINE ||
+            (count_ + kCharacterTail + 1 >= capacity_ && !Grow())) {
             return 0;
         }
-        return std::min(capacity_ - count_ - 1, PROGRAM_LONGEST_LINE - count_);
+        return std::min(capacity_ - count_ - kCharacterTail - 1, PROGRAM_LONGEST_LINE - count_);
     }
     char* End() { return data_ + count_ * unit_size_; }
 
@@ -76,12 +81,19 @@ class LineBuffer {
             }
         }
     }
+    // Appends one unit: the one carried from the last call, or a character's tail, for which
+    // Room() always leaves space.
+    void Add(uint16_t unit) {
+        std::memcpy(End(), &unit, unit_size_);
+        ++count_;
+    }
 
     uint16_t UnitAt(const char* place, size_t index) const {
         uint16_t unit = 0;
         std::memcpy(&unit, place + index * unit_size_, unit_size_);
         return unit;
     }
+    uint16_t Unit(size_t index) const { return UnitAt(data_, index); }
 
   private:
     bool Grow() {
@@ -102,7 +114,7 @@ class LineBuffer {
     char* data_;
     size_t capacity_ = kLineGrowth;
     size_t count_ = 0;
-    char reserve_[kLineGrowth * sizeof(wchar_t)];
+    char reserve_[(kLineGrowth + kCharacterTail) * sizeof(wchar_t)];
 };
 
 // Whole units already waiting in the pipe, copied into `place` without taking them, and the
@@ -126,40 +138,31 @@ LookAhead Peek(HANDLE pipe, const LineBuffer& line, char* place, size_t room) {
     return {waiting, line_feed};
 }
 
-// A piece that filled up just before its line end takes that line end with it, when it is
-// already waiting, so that a line of exactly a piece's length comes back as one line.
-void TakeWaitingLineEnd(HANDLE pipe, const LineBuffer& line) {
-    char ahead[2 * sizeof(wchar_t)] = {};
-    DWORD copied = 0;
-    if (!PeekNamedPipe(pipe, ahead, static_cast<DWORD>(2 * line.unit_size()), &copied, nullptr,
-                       nullptr)) {
-        return;
+// Reads the rest of a unit whose bytes the child's writes split, so that a UTF-16 unit is
+// never taken apart; false when the output ends first.
+bool CompleteUnit(HANDLE pipe, char* place, DWORD& got, size_t unit_size) {
+    while (got % unit_size) {
+        DWORD more = 0;
+        if (!ReadFile(pipe, place + got, static_cast<DWORD>(unit_size - got % unit_size), &more,
+                      nullptr) ||
+            !more) {
+            return false;
+        }
+        got += more;
     }
-    const size_t waiting = copied / line.unit_size();
-    size_t end = 0;
-    if (waiting >= 1 && line.UnitAt(ahead, 0) == kLineFeed) {
-        end = 1;
-    } else if (waiting == 2 && line.UnitAt(ahead, 0) == kCarriageReturn &&
-               line.UnitAt(ahead, 1) == kLineFeed) {
-        end = 2;
-    }
-    DWORD got = 0;
-    if (end) {
-        ReadFile(pipe, ahead, static_cast<DWORD>(end * line.unit_size()), &got, nullptr);
-    }
+    return true;
 }
 
-// Reads units up to a line feed, the end of the output or a failed read. What is already
-// waiting is taken in one read that stops right after the line feed; each pipe call is costly
-// (a round trip to the system), so reading unit by unit is kept for when nothing waits.
-void CollectLine(HANDLE pipe, LineBuffer& line) {
+// Reads units up to a line feed, the end of the output, a failed read or the end of the piece;
+// true when the piece ended first. What is already waiting is taken in one read that stops
+// right after the line feed; each pipe call is costly (a round trip to the system), so reading
+// unit by unit is kept for when nothing waits.
+bool CollectPiece(HANDLE pipe, LineBuffer& line) {
     const size_t unit_size = line.unit_size();
     for (;;) {
         const size_t room = line.Room();
         if (!room) {
-            // A complete piece: the rest of the line stays for the next call.
-            TakeWaitingLineEnd(pipe, line);
-            return;
+            return true;
         }
         char* place = line.End();
         const LookAhead ahead = Peek(pipe, line, place, room);
@@ -168,28 +171,102 @@ void CollectLine(HANDLE pipe, LineBuffer& line) {
         const size_t wanted = ahead.waiting ? (ends_here ? ahead.line_feed + 1 : ahead.waiting) : 1;
         DWORD got = 0;
         if (!ReadFile(pipe, place, static_cast<DWORD>(wanted * unit_size), &got, nullptr)) {
-            return; // end of the output
+            return false; // end of the output
         }
-        // A UTF-16 unit that the child's writes split in two is completed from the pipe; only a
-        // lone byte at the very end of the output is lost.
-        while (got % unit_size) {
-            DWORD more = 0;
-            if (!ReadFile(pipe, place + got, static_cast<DWORD>(unit_size - got % unit_size), &more,
-                          nullptr) ||
-                !more) {
-                break;
-            }
-            got += more;
-        }
+        // Only a lone byte at the very end of UTF-16 output is lost.
+        CompleteUnit(pipe, place, got, unit_size);
         if (got < unit_size) {
-            return;
+            return false;
         }
         const size_t units = got / unit_size;
         const bool has_line_feed = line.UnitAt(place, units - 1) == kLineFeed;
         line.Keep(has_line_feed ? units - 1 : units);
         if (has_line_feed) {
-            return;
+            return false;
         }
+    }
+}
+
+// One unit from the pipe, waiting for it; false at the end of the output.
+bool ReadUnit(HANDLE pipe, size_t unit_size, uint16_t* unit) {
+    char bytes[sizeof(uint16_t)] = {};
+    DWORD got = 0;
+    if (!ReadFile(pipe, bytes, static_cast<DWORD>(unit_size), &got, nullptr) ||
+        !CompleteUnit(pipe, bytes, got, unit_size) || got < unit_size) {
+        return false;
+    }
+    *unit = 0;
+    std::memcpy(unit, bytes, unit_size);
+    return true;
+}
+
+// How many units the character that ends the piece still lacks: 0 when it is whole.
+size_t MissingTail(const LineBuffer& line, TextFormat format) {
+    const size_t count = line.count();
+    if (!count) {
+        return 0;
+    }
+    if (format == TextFormat::Utf16) {
+        const uint16_t last = line.Unit(count - 1);
+        return last >= 0xD800 && last <= 0xDBFF ? 1 : 0; // a high surrogate
+    }
+    if (format == TextFormat::Utf8) {
+        size_t continuations = 0;
+        while (continuations < kCharacterTail && continuations < count &&
+               (line.Unit(count - 1 - continuations) & 0xC0) == 0x80) {
+            ++continuations;
+        }
+        if (continuations == count) {
+            return 0;
+        }
+        const uint16_t lead = line.Unit(count - 1 - continuations);
+        const size_t length = lead >= 0xF0 && lead <= 0xF4   ? 4
+                              : lead >= 0xE0 && lead <= 0xEF ? 3
+                              : lead >= 0xC2 && lead <= 0xDF ? 2
+                                                             : 1;
+        return length > continuations + 1 ? length - continuations - 1 : 0;
+    }
+    // In a double-byte code page only a walk from the start tells a lead byte from a trail byte.
+    size_t index = 0;
+    while (index < count) {
+        index += IsDBCSLeadByteEx(CP_ACP, static_cast<BYTE>(line.Unit(index))) ? 2 : 1;
+    }
+    return index > count ? 1 : 0;
+}
+
+bool IsTail(uint16_t unit, TextFormat format) {
+    switch (format) {
+    case TextFormat::Utf16:
+        return unit >= 0xDC00 && unit <= 0xDFFF; // a low surrogate
+    case TextFormat::Utf8:
+        return (unit & 0xC0) == 0x80;
+    case TextFormat::Ansi:
+        return unit >= 0x40; // where the trail bytes of double-byte code pages begin
+    }
+    return false;
+}
+
+// A piece never ends inside a character, and it takes its line end with it: the units after
+// it are read, waiting for them, until the character is whole and the unit after it shows
+// whether the line ends there. A unit that belongs to the next line waits in the object.
+void FinishPiece(HANDLE pipe, LineBuffer& line, TextFormat format, ProgramObject* object) {
+    size_t missing = MissingTail(line, format);
+    uint16_t unit = 0;
+    while (ReadUnit(pipe, line.unit_size(), &unit)) {
+        if (unit == kCarriageReturn) {
+            continue; // dropped wherever it stands
+        }
+        if (unit == kLineFeed) {
+            return; // the line ends with the piece
+        }
+        if (missing && IsTail(unit, format)) {
+            line.Add(unit);
+            --missing;
+            continue;
+        }
+        std::memcpy(object->carried, &unit, line.unit_size());
+        object->carried_size = static_cast<uint8_t>(line.unit_size());
+        return;
     }
 }
 
@@ -212,14 +289,22 @@ void AppendDecoded(UINT code_page, const char* bytes, size_t count) {
 
 RtString Program_ReadLine(intptr_t program) {
     const size_t mark = String_Position();
-    const ProgramObject* object = Program_Find(program);
+    ProgramObject* object = Program_Find(program);
     if (!object || !object->output_pipe) {
         return String_Finish(mark);
     }
     const TextFormat format = FormatOf(object->flags);
     const size_t unit_size = format == TextFormat::Utf16 ? sizeof(wchar_t) : 1;
     LineBuffer line(unit_size);
-    CollectLine(object->output_pipe, line);
+    if (object->carried_size) {
+        uint16_t unit = 0;
+        std::memcpy(&unit, object->carried, object->carried_size);
+        object->carried_size = 0;
+        line.Add(unit);
+    }
+    if (CollectPiece(object->output_pipe, line)) {
+        FinishPiece(object->output_pipe, line, format, object);
+    }
     switch (format) {
     case TextFormat::Ansi:
         AppendDecoded(CP_ACP, line.bytes(), line.count());

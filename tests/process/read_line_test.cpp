@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -52,6 +53,24 @@ Lines LinesOf(intptr_t program) {
     return lines;
 }
 
+// A line of `repeats` units (stand-in escapes) and its tail, read with `flags`, the stand-in
+// pausing after `pause_at` bytes when that is not 0. Each line comes back as the number of its
+// leading 'l' and what follows them, so that a failure does not print a megabyte.
+Lines OneLine(const wchar_t* unit, size_t repeats, const wchar_t* tail, uint32_t flags = 0,
+              size_t pause_at = 0) {
+    ScopedVariable unit_setting(L"KV_STANDIN_UNIT", unit);
+    ScopedVariable tail_setting(L"KV_STANDIN_TAIL", tail);
+    ScopedVariable size(L"KV_STANDIN_BYTES", std::to_wstring(repeats).c_str());
+    ScopedVariable pause(L"KV_STANDIN_PAUSE_AT",
+                         pause_at ? std::to_wstring(pause_at).c_str() : nullptr);
+    Lines lines = LinesOf(LaunchMode(L"one-line", flags));
+    for (std::wstring& line : lines) {
+        const size_t letters = std::min(line.find_first_not_of(L'l'), line.size());
+        line = std::to_wstring(letters) + L"l+" + line.substr(letters);
+    }
+    return lines;
+}
+
 void WaitForEnd(intptr_t program) {
     const ProgramObject* object = Program_Find(program);
     ASSERT_NE(object, nullptr);
@@ -66,8 +85,12 @@ TEST(ProgramReadLine, SplitsAtLineFeedsAndDropsCarriageReturns) {
     ASSERT_NE(Program_IsValid(program), 0);
     EXPECT_EQ(ReadAllLines(program), (Lines{L"a", L"bc", L"", L"d", L"last"}));
     // Drained: the end of the output gives the empty string at once.
-    RtStringOwner after(Program_ReadLine(program));
-    EXPECT_STREQ(after.get(), L"");
+    {
+        process_test::Watchdog watchdog(&program, 5000);
+        RtStringOwner after(Program_ReadLine(program));
+        EXPECT_STREQ(after.get(), L"");
+        EXPECT_EQ(watchdog.fault(), nullptr);
+    }
     EXPECT_EQ(Program_IsRunning(program), 0);
     EXPECT_EQ(String_Position(), position) << "a string result gives the workspace back";
     Program_Release(program);
@@ -83,13 +106,20 @@ TEST(ProgramReadLine, LongLinesComeBackWhole) {
     EXPECT_EQ(lines[0].substr(9000), L" ussi");
 
     // Beyond the longest line the line comes in pieces, and nothing of it is lost.
-    {
-        ScopedVariable size(L"KV_STANDIN_BYTES", std::to_wstring(PROGRAM_LONGEST_LINE + 5).c_str());
-        const Lines pieces = LinesOf(LaunchMode(L"one-line"));
-        ASSERT_EQ(pieces.size(), 2u);
-        EXPECT_EQ(pieces[0].size(), PROGRAM_LONGEST_LINE);
-        EXPECT_EQ(pieces[1], L"lllll");
-    }
+    const size_t longest = PROGRAM_LONGEST_LINE;
+    const std::wstring whole = std::to_wstring(longest) + L"l+";
+    EXPECT_EQ(OneLine(L"l", longest + 5, L"\\n"), (Lines{whole, L"5l+"}));
+    // A piece takes the line end right behind it: a bare line feed, and one that the child
+    // writes only later. No line appears that the child did not write.
+    EXPECT_EQ(OneLine(L"l", longest, L"\\nnext\\n"), (Lines{whole, L"0l+next"}));
+    EXPECT_EQ(OneLine(L"l", longest, L"\\n", 0, longest), (Lines{whole}));
+    EXPECT_EQ(OneLine(L"l", longest, L"x\\n", 0, longest), (Lines{whole, L"0l+x"}));
+    // A piece never ends inside a character: a UTF-8 sequence or a surrogate pair that its end
+    // would cut stays whole in it.
+    const std::wstring cut = std::to_wstring(longest - 1) + L"l+";
+    EXPECT_EQ(OneLine(L"l", longest - 1, L"\\xF0\\x9F\\x98\\x80\\n"), (Lines{cut + L"\U0001F600"}));
+    EXPECT_EQ(OneLine(L"l\\x00", longest - 1, L"\\x3D\\xD8\\x00\\xDE\\n\\x00", LAUNCH_TEXT_UTF16),
+              (Lines{cut + L"\U0001F600"}));
 
     // Around the buffer's growth step, with carriage returns that must not count.
     const Lines lines_around = LinesOf(LaunchMode(L"boundary-lines"));

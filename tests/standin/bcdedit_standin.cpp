@@ -11,7 +11,11 @@
 //   KV_STANDIN_STDERR    output for standard error, same escapes
 //   KV_STANDIN_DELAY_MS  pause before the first line and after each line
 //   KV_STANDIN_EXIT      exit code
-//   KV_STANDIN_BYTES     size of the large output (10 MiB by default), or of the one line
+//   KV_STANDIN_BYTES     size of the large output (10 MiB by default), or how many units the
+//                        one line has
+//   KV_STANDIN_UNIT      the one line's unit ("l" by default), KV_STANDIN_TAIL what follows it
+//                        ("\n" by default), both with the escapes of KV_STANDIN_OUTPUT
+//   KV_STANDIN_PAUSE_AT  a byte offset of the output where the stand-in pauses for half a second
 //   KV_STANDIN_SIGNAL    a handle value (decimal) that the stand-in tries to signal as an event,
 //                        to show whether it inherited that handle
 //   KV_STANDIN_STATE     file that keeps the policy word of "/set {Default} bootmenupolicy <w>"
@@ -198,7 +202,15 @@ std::string ModeOutput(const std::wstring& mode) {
         return standin::LargeOutput(size);
     }
     if (mode == L"one-line") {
-        return std::string(size, 'l') + "\n";
+        const std::wstring unit = Variable(L"KV_STANDIN_UNIT");
+        const std::wstring tail = Variable(L"KV_STANDIN_TAIL");
+        const std::string piece = unit.empty() ? "l" : Unescape(unit);
+        std::string line;
+        line.reserve(size * piece.size() + 16);
+        for (size_t i = 0; i < size; ++i) {
+            line += piece;
+        }
+        return line + (tail.empty() ? "\n" : Unescape(tail));
     }
     if (mode == L"boundary-lines") {
         return standin::BoundaryLines();
@@ -222,9 +234,16 @@ void Echo() {
     }
 }
 
-// Writes line by line when a pause is asked for, so that the reader sees the output arrive.
-void WriteOutput(const std::string& bytes, DWORD delay_ms) {
+// Writes line by line when a pause is asked for, so that the reader sees the output arrive; or
+// pauses once, at a given byte.
+void WriteOutput(const std::string& bytes, DWORD delay_ms, size_t pause_at) {
     HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (pause_at && pause_at < bytes.size()) {
+        WriteAll(output, bytes.substr(0, pause_at));
+        Sleep(500);
+        WriteAll(output, bytes.substr(pause_at));
+        return;
+    }
     if (!delay_ms) {
         WriteAll(output, bytes);
         return;
@@ -273,7 +292,9 @@ int wmain() {
         Echo();
     } else {
         const std::wstring exact = Variable(L"KV_STANDIN_OUTPUT");
-        WriteOutput(exact.empty() ? ModeOutput(mode) : Unescape(exact), delay_ms);
+        const size_t pause_at =
+            std::wcstoull(Variable(L"KV_STANDIN_PAUSE_AT").c_str(), nullptr, 10);
+        WriteOutput(exact.empty() ? ModeOutput(mode) : Unescape(exact), delay_ms, pause_at);
     }
     return static_cast<int>(std::wcstol(Variable(L"KV_STANDIN_EXIT").c_str(), nullptr, 10));
 }
