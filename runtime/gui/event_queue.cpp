@@ -68,6 +68,7 @@ template <typename Predicate> void DropNodes(Predicate picks) {
         EventNode* node = *link;
         if (picks(node)) {
             *link = node->next;
+            --queue->length;
             ReleaseData(node->data, node->data_release);
             GiveNode(queue->pool, node);
         } else {
@@ -142,7 +143,8 @@ void Event_Post(int32_t code, int64_t object, int64_t window, int64_t type, intp
     const bool release_merged_data =
         merged && !(data == tail->data && data_release == tail->data_release);
     if (!merged) {
-        EventNode* node = TakeNode(queue->pool);
+        // At the bound the new event is dropped, as when the heap has no node for it.
+        EventNode* node = queue->length < EVENT_QUEUE_LIMIT ? TakeNode(queue->pool) : nullptr;
         if (!node) {
             ReleaseData(data, data_release);
             return;
@@ -160,6 +162,7 @@ void Event_Post(int32_t code, int64_t object, int64_t window, int64_t type, intp
             queue->head = node;
         }
         queue->tail = node;
+        ++queue->length;
     }
     if (!defer) {
         // The callbacks see this event as the current one; the real current event comes back.
@@ -192,6 +195,7 @@ int32_t Event_Dequeue() {
         return 0; // window and object keep the last runtime event's values
     }
     queue->head = node->next;
+    --queue->length;
     if (!queue->head) {
         queue->tail = nullptr;
     }

@@ -113,6 +113,12 @@ int64_t Event_Wait(int32_t timeout) {
     if (!GetOneMessage(&message, timeout)) {
         return 0;
     }
+    // The guard turns forgeries into WM_NULL as they are retrieved; should the system have
+    // refused it, they are dropped here. Either way no message hands out a runtime event's code.
+    if (Event_IsForgedPost(message)) {
+        RecordLastMessage(0, 0);
+        return WM_NULL;
+    }
     HWND active = GetActiveWindow();
     HACCEL table = Event_PickAccelerators(active);
     WindowHooks* hooks = Window_Hooks();

@@ -107,6 +107,9 @@ HWND GadgetList_Use(HWND window) {
 }
 
 LRESULT CALLBACK GadgetList_WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (Window_LifeMessageFromElsewhere(message)) {
+        return 0; // the snapshot and the subclass stay
+    }
     const wchar_t* property = property_name;
     GadgetListSnapshot* snapshot = SnapshotOf(window, property);
     if (!snapshot) {

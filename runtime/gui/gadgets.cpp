@@ -55,6 +55,11 @@ int64_t Gadget_Attach(int64_t number, GadgetRecord* record, HWND control, const 
 }
 
 LRESULT CALLBACK Gadget_WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    // A gadget ends only through its release or its window's: neither a forged life message
+    // nor a WM_CLOSE, which the control's default procedure would answer by destroying it.
+    if (Window_LifeMessageFromElsewhere(message) || message == WM_CLOSE) {
+        return 0;
+    }
     const LONG_PTR identity = GetWindowLongPtrW(window, GWLP_ID);
     if (identity == kDetachedId) {
         return DefWindowProcW(window, message, wParam, lParam);

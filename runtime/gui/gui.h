@@ -149,6 +149,10 @@ LRESULT Window_HandleMessage(HWND handle, UINT message, WPARAM wParam, LPARAM lP
 // loop, not sent from another thread or process. While the thread handles a message sent from
 // elsewhere, what it sends itself meanwhile counts as from elsewhere too.
 bool Window_SentByThisThread();
+// Whether `message` creates or destroys a window (WM_NCCREATE, WM_CREATE, WM_DESTROY,
+// WM_NCDESTROY) and was sent from another thread or process: a forgery, which every window
+// procedure of the runtime refuses before it touches anything.
+bool Window_LifeMessageFromElsewhere(UINT message);
 // Whether `control` is a window of this thread inside `window` (a child or deeper descendant).
 bool Window_IsChildControl(HWND window, HWND control);
 
@@ -178,6 +182,16 @@ constexpr int32_t EVENT_ERASE_BACKGROUND = 13115;
 constexpr int32_t EVENT_CLOSE_WINDOW = 13116;
 constexpr int32_t EVENT_WINDOW_MOVED = 13117;
 constexpr int32_t EVENT_WINDOW_RESIZED = 13118;
+// The runtime's event codes lie in this range; Event_Wait never hands out a message number
+// from it.
+constexpr int32_t EVENT_FIRST = EVENT_GADGET;
+constexpr int32_t EVENT_LAST = EVENT_WINDOW_RESIZED;
+
+// The most events the queue holds. Events come from messages that anyone may post, and while a
+// modal loop (a message box) runs nothing takes them out: at the bound a new event is dropped,
+// so that a flood costs a bounded amount of memory. The loop itself takes them out one per
+// Event_Wait, far faster than a person clicks.
+constexpr int32_t EVENT_QUEUE_LIMIT = 1024;
 
 // Post flags.
 constexpr uint32_t POST_ALWAYS = 1;          // queued even while the queue is closed
@@ -214,6 +228,7 @@ struct EventQueue {
     int64_t current_type; // -1 when no queued event was taken
     intptr_t current_data;
     EventRelease current_release;
+    int32_t length; // queued events, at most EVENT_QUEUE_LIMIT
 };
 
 // What another thread sends to the post-event window to deliver an event.
@@ -230,11 +245,17 @@ struct PostedEvent {
 // The next queued event, or else the number of the one Windows message retrieved and
 // dispatched, or 0 when a timed wait ran out. `timeout` in ms: -1 waits, 0 only looks.
 int64_t Event_Wait(int32_t timeout = -1);
-// Watches every message the thread retrieves, in Event_Wait and in modal loops alike, and
-// turns posted control notifications and commands (always forgeries) into WM_NULL; installed
-// by Event_Init.
-void Event_GuardPostedMessages();
+// Whether a message the thread retrieved (posted to a window or to the thread, not sent) can
+// only be a forgery: a control notification or command, a window's life message, or a message
+// whose number is a runtime event code.
+bool Event_IsForgedPost(const MSG& message);
+// Watches every message the thread retrieves, in Event_Wait and in modal loops alike, and turns
+// forgeries into WM_NULL; installed by Event_Init. False when the system refused the hook:
+// Event_Wait still drops the forgeries it retrieves itself, and no address is read out of a
+// notification (which a modal loop could then dispatch) for as long as the guard is missing.
+bool Event_GuardPostedMessages();
 void Event_UnguardPostedMessages();
+bool Event_PostsGuarded();
 int64_t Event_Gadget();
 int64_t Event_Type();
 void Event_Post(int32_t code, int64_t object, int64_t window, int64_t type, intptr_t data = 0,

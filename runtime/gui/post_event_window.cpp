@@ -53,6 +53,14 @@ UINT Event_PostMessageId() {
 }
 
 LRESULT CALLBACK Event_PostWindowProc(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
+    // The window lives from Event_Init to Event_End: a forged life message changes nothing, and a
+    // close (which the default procedure answers by destroying the window) is not passed on.
+    if (Window_LifeMessageFromElsewhere(message) || message == WM_CLOSE) {
+        return 0;
+    }
+    if (message == WM_NCDESTROY && handle == post_window) {
+        post_window = nullptr;
+    }
     if (post_message && message == post_message) {
         auto* block = reinterpret_cast<PostedEvent*>(lParam);
         if (ClaimBlock(block)) {

@@ -157,10 +157,11 @@ LRESULT OnGetMinMaxInfo(const Owner& owner, HWND handle, LPARAM lParam) {
 }
 
 // The header is read only when one of our own controls can have sent it: the system does not
-// copy a notification from another process, so its lParam would be that process's address.
+// copy a notification from another process, so its lParam would be that process's address, and
+// without the guard a posted one cannot be told from a sent one.
 LRESULT OnNotify(HWND handle, WPARAM wParam, LPARAM lParam) {
     const auto* header = reinterpret_cast<const NMHDR*>(lParam);
-    if (!header || !Window_SentByThisThread()) {
+    if (!header || !Event_PostsGuarded() || !Window_SentByThisThread()) {
         return 0; // ignored
     }
     return Gadget_ForwardMessage(header->hwndFrom, handle, WM_NOTIFY, wParam, lParam);
@@ -239,6 +240,9 @@ WindowCallback UserCallback(const WindowRecord* record) {
 } // namespace
 
 LRESULT Window_HandleMessage(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (Window_LifeMessageFromElsewhere(message)) {
+        return 0; // refused before anything is touched
+    }
     const Owner owner = FindOwner(handle);
     if (WindowCallback callback = UserCallback(owner.record)) {
         const LRESULT result = callback(handle, message, wParam, lParam);

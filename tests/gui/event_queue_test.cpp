@@ -1,10 +1,27 @@
 #include "gui/gui_support.h"
 
+#include <atomic>
+#include <thread>
+
 using namespace gui_test;
 
 namespace {
 
 class EventQueueTest : public GuiTest {};
+
+// Ends the message box of this thread once the flood is over (timer messages come only when
+// nothing else waits), noting how many events were queued by then.
+std::atomic<bool> flood_over{false};
+int32_t queued_at_the_end = -1;
+void CALLBACK CloseBoxAfterTheFlood(HWND, UINT, UINT_PTR timer, DWORD) {
+    HWND box = FindWindowW(L"#32770", L"Info");
+    if (!flood_over || !box || GetWindowThreadProcessId(box, nullptr) != GetCurrentThreadId()) {
+        return;
+    }
+    KillTimer(nullptr, timer);
+    queued_at_the_end = Event_Queue()->length;
+    EndDialog(box, IDOK);
+}
 
 std::vector<intptr_t> released;
 void RecordRelease(intptr_t data) {
@@ -169,4 +186,43 @@ TEST_F(EventQueueTest, OtherThreadsDeliverThroughThePostEventWindow) {
     PostMessageW(Event_PostWindow(), Event_PostMessageId(), 0, 0x12345678);
     PumpMessages(50);
     EXPECT_TRUE(Queued().empty());
+}
+
+TEST_F(EventQueueTest, AFloodWhileAMessageBoxIsUpStaysWithinTheBound) {
+    Window_Open(3, 100, 100, 200, 100, L"flooded", WS_CAPTION);
+    HWND window = HandleOf(3);
+    HWND button = reinterpret_cast<HWND>(Button_Create(4, 5, 5, 80, 24, L"b"));
+    // Another program posts timer messages of 100,000 ids while a verdict is up; the box's own
+    // loop dispatches them, and nothing takes events out of the queue meanwhile.
+    constexpr UINT_PTR kFlood = 100000;
+    flood_over = false;
+    std::thread flood([window] {
+        for (UINT_PTR id = 1; id <= kFlood; ++id) {
+            while (!PostMessageW(window, WM_TIMER, id, 0)) {
+                Sleep(1); // the system's own queue has a limit too
+            }
+        }
+        flood_over = true;
+    });
+    SetTimer(nullptr, 0, 50, CloseBoxAfterTheFlood);
+    EXPECT_EQ(Requester_Message(L"Info", L"flood", 0), IDOK);
+    flood.join();
+    PumpMessages(50);
+    EXPECT_EQ(queued_at_the_end, EVENT_QUEUE_LIMIT) << "the bound was reached and held";
+    EXPECT_EQ(Event_Queue()->length, EVENT_QUEUE_LIMIT);
+    // The oldest are kept (after the activation events of the box), the newest dropped.
+    std::vector<int64_t> ticks;
+    for (const Event& event : DequeueAll()) {
+        if (event.code == EVENT_TIMER_TICK) {
+            ticks.push_back(event.object);
+        }
+    }
+    ASSERT_GT(ticks.size(), static_cast<size_t>(EVENT_QUEUE_LIMIT - 16));
+    EXPECT_EQ(ticks.front(), 1);
+    EXPECT_EQ(ticks.back(), static_cast<int64_t>(ticks.size()));
+    // Afterwards everything works as before.
+    SendMessageW(window, WM_COMMAND, MAKEWPARAM(4, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+    EXPECT_EQ(Event_Wait(0), EVENT_GADGET);
+    EXPECT_EQ(Event_Gadget(), 4);
+    EXPECT_EQ(Event_Queue()->length, 0);
 }

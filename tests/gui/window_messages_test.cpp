@@ -133,8 +133,107 @@ TEST_F(WindowMessages, MessagesFromElsewhereNameNothingOfOurs) {
         PumpMessages(20);
     }
     sender.join();
+
+    // A child of our window that another thread made (as a window of another program made our
+    // child would be) is no control of ours either.
+    std::atomic<bool> clicked{false};
+    std::thread stranger([&clicked, window] {
+        HWND child = Child(window, L"Button", 321);
+        SendMessageTimeoutW(window, WM_COMMAND, MAKEWPARAM(321, BN_CLICKED),
+                            reinterpret_cast<LPARAM>(child), SMTO_NORMAL, 5000, nullptr);
+        DestroyWindow(child);
+        clicked = true;
+    });
+    while (!clicked) {
+        PumpMessages(20);
+    }
+    stranger.join();
     EXPECT_TRUE(IsWindow(window));
     EXPECT_TRUE(Queued().empty());
+}
+
+TEST_F(WindowMessages, NoMessagePassesForAnEvent) {
+    Window_Open(5, 100, 100, 200, 100, L"target", WS_CAPTION | WS_SYSMENU);
+    HWND window = HandleOf(5);
+    // The last event was a click on gadget 0: a message numbered like an event must not make the
+    // loop read that object again.
+    ClearQueue();
+    Event_Post(EVENT_GADGET, 0, 5, 0);
+    ASSERT_EQ(Event_Wait(0), EVENT_GADGET);
+    const auto forge_and_wait = [window] {
+        for (UINT code = EVENT_FIRST; code <= EVENT_LAST; ++code) {
+            PostMessageW(window, code, 0, 0);
+            PostThreadMessageW(GetCurrentThreadId(), code, code, 0);
+        }
+        std::vector<int64_t> seen;
+        WaitForCode(-1, 300, &seen); // every code that comes, for a while
+        return seen;
+    };
+    const auto is_event = [](int64_t code) { return code >= EVENT_FIRST && code <= EVENT_LAST; };
+    std::vector<int64_t> seen = forge_and_wait();
+    EXPECT_EQ(std::count_if(seen.begin(), seen.end(), is_event), 0);
+    EXPECT_TRUE(Queued().empty());
+
+    // Without the guard (the system may refuse the hook), the loop drops them itself, and no
+    // address in a notification is read, not even in a loop the runtime does not run.
+    Event_UnguardPostedMessages();
+    ASSERT_FALSE(Event_PostsGuarded());
+    seen = forge_and_wait();
+    EXPECT_EQ(std::count_if(seen.begin(), seen.end(), is_event), 0);
+    ASSERT_TRUE(PostMessageW(window, WM_NOTIFY, 0, 0x10));
+    PumpMessages(50);
+    SendMessageW(window, WM_NOTIFY, 0, 0x10);
+    EXPECT_TRUE(Event_GuardPostedMessages());
+    EXPECT_TRUE(Queued().empty());
+    EXPECT_TRUE(IsWindow(window));
+}
+
+TEST_F(WindowMessages, OnlyThisThreadMakesOrEndsAWindowsLife) {
+    Window_Open(5, 100, 100, 200, 100, L"target", WS_CAPTION | WS_SYSMENU);
+    HWND window = HandleOf(5);
+    HWND button = reinterpret_cast<HWND>(Button_Create(7, 5, 5, 80, 24, L"b"));
+    HWND post_window = Event_PostWindow();
+    const auto list_proc = GetWindowLongPtrW(window, GWLP_WNDPROC);
+    constexpr UINT kLife[] = {WM_NCCREATE, WM_CREATE, WM_DESTROY, WM_NCDESTROY};
+    // Another thread sends them, with an address that nothing may read; anyone posts them, and
+    // closes a button or the post-event window, which only the runtime ends.
+    std::atomic<bool> sent{false};
+    std::thread sender([&] {
+        for (HWND target : {window, button, post_window}) {
+            for (UINT message : kLife) {
+                SendMessageTimeoutW(target, message, 0, 0x10, SMTO_NORMAL, 5000, nullptr);
+            }
+        }
+        for (HWND target : {button, post_window}) {
+            SendMessageTimeoutW(target, WM_CLOSE, 0, 0, SMTO_NORMAL, 5000, nullptr);
+        }
+        sent = true;
+    });
+    while (!sent) {
+        PumpMessages(20);
+    }
+    sender.join();
+    for (HWND target : {window, button, post_window}) {
+        for (UINT message : kLife) {
+            PostMessageW(target, message, 0, 0x10);
+        }
+    }
+    PostMessageW(button, WM_CLOSE, 0, 0);
+    PostMessageW(post_window, WM_CLOSE, 0, 0);
+    PumpMessages(100);
+
+    ASSERT_TRUE(IsWindow(button));
+    EXPECT_TRUE(IsWindow(post_window));
+    EXPECT_EQ(GadgetList_Owner(), window);
+    EXPECT_NE(GetPropW(window, GadgetList_PropertyName()), nullptr) << "the snapshot stays";
+    EXPECT_EQ(GetWindowLongPtrW(window, GWLP_WNDPROC), list_proc) << "the subclass stays";
+    const auto* record = static_cast<GadgetRecord*>(Objects_Get(Gadget_Registry(), 7));
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(record->control, button);
+    // A click still becomes the gadget's event.
+    ClearQueue();
+    SendMessageW(window, WM_COMMAND, MAKEWPARAM(7, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+    EXPECT_EQ(Queued(), (std::vector<Event>{{EVENT_GADGET, 7, 5, BN_CLICKED}}));
 }
 
 TEST_F(WindowMessages, TargetsAreMatchedToTheirOwningWindow) {
