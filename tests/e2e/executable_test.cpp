@@ -49,3 +49,62 @@ TEST(Executable, KeepsItsMitigationsAndImportsOnlyLibrariesTheSystemPins) {
     }
     FreeLibrary(image);
 }
+
+TEST(Executable, NoLibraryBesideTheProgramEverLoads) {
+    if (!driver::RunningUnderWine()) {
+        GTEST_SKIP() << "starts the elevated program, which only Wine does without asking";
+    }
+    // The library leaves its trace when it is loaded, or its absence would prove nothing.
+    const std::wstring folder = driver::OwnFolder() + L"planted\\";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring probe = folder + L"probe.dll";
+    ASSERT_TRUE(CopyFileW(driver::PlantedLibraryFile().c_str(), probe.c_str(), FALSE));
+    FreeLibrary(LoadLibraryW(probe.c_str()));
+    EXPECT_TRUE(DeleteFileW((probe + L".loaded").c_str())) << "no trace of a load";
+
+    // A copy of the program in a folder of its own, as a download is, with the library beside
+    // it under the name of the theme library, which the system loads while a program with
+    // common controls starts; Wine keeps its own theme library whatever lies there, and looks
+    // for it before the program's first instruction. So each window that a process makes also
+    // looks for "kv_planted.dll" by a plain search, through a hook: the program's first window
+    // (the post-event window) is made early in its start-up, and the search must be locked by
+    // then.
+    const std::wstring program = folder + L"Kestrevel.exe";
+    const std::wstring traces[] = {folder + L"uxtheme.dll.loaded",
+                                   folder + L"kv_planted.dll.loaded"};
+    ASSERT_TRUE(CopyFileW(driver::ProgramFile().c_str(), program.c_str(), FALSE));
+    for (const wchar_t* name : {L"uxtheme.dll", L"kv_planted.dll"}) {
+        ASSERT_TRUE(
+            CopyFileW(driver::PlantedLibraryFile().c_str(), (folder + name).c_str(), FALSE));
+    }
+    HMODULE hook_library = LoadLibraryW(driver::PlantedLibraryFile().c_str());
+    const auto search = reinterpret_cast<HOOKPROC>(
+        reinterpret_cast<void*>(GetProcAddress(hook_library, "SearchOnWindowCreation")));
+    HHOOK hook = SetWindowsHookExW(WH_CBT, search, hook_library, 0);
+    ASSERT_NE(hook, nullptr);
+    {
+        driver::ChildProcess kestrevel;
+        ASSERT_TRUE(kestrevel.Start(L"\"" + program + L"\"", folder.c_str()));
+        HWND main = driver::WaitForWindow(kestrevel.id(), nullptr, L"Kestrevel", 20000);
+        EXPECT_NE(main, nullptr);
+        EXPECT_EQ(driver::WaitForChildren(main, L"Button", 2, 20000).size(), 2u);
+        PostMessageW(main, WM_CLOSE, 0, 0);
+        HWND credit = driver::WaitForWindow(kestrevel.id(), L"#32770", L"Info", 20000);
+        EXPECT_NE(credit, nullptr);
+        driver::Acknowledge(credit, 20000);
+        EXPECT_EQ(kestrevel.WaitForExit(20000), 0);
+    }
+    UnhookWindowsHookEx(hook);
+    FreeLibrary(hook_library);
+    DeleteFileW((driver::PlantedLibraryFile() + L".loaded").c_str()); // the hook's own trace
+    for (const std::wstring& trace : traces) {
+        EXPECT_EQ(GetFileAttributesW(trace.c_str()), INVALID_FILE_ATTRIBUTES)
+            << "a library beside the program was loaded: " << driver::Utf8(trace);
+        DeleteFileW(trace.c_str());
+    }
+    for (const wchar_t* name :
+         {L"Kestrevel.exe", L"uxtheme.dll", L"kv_planted.dll", L"probe.dll"}) {
+        DeleteFileW((folder + name).c_str());
+    }
+    RemoveDirectoryW(folder.c_str());
+}

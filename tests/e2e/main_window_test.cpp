@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -99,6 +100,84 @@ class MainWindow : public testing::Test {
   private:
     std::optional<StandinInstalled> standin_;
 };
+
+// The runtime's message-only window in a process: the post-event window.
+HWND PostEventWindowOf(DWORD process_id) {
+    for (HWND window = FindWindowExW(HWND_MESSAGE, nullptr, L"PostEventClass", nullptr); window;
+         window = FindWindowExW(HWND_MESSAGE, window, L"PostEventClass", nullptr)) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (owner == process_id) {
+            return window;
+        }
+    }
+    return nullptr;
+}
+
+// Messages that stand for a person's input or a close: any program may click a button or close
+// the window, and that is no fault.
+bool IsInputOrClose(UINT message) {
+    return message == WM_CLOSE || message == WM_QUIT || message == BM_CLICK ||
+           message == 0x313 /* WM_POPUPSYSTEMMENU */ ||
+           (message >= WM_KEYFIRST && message <= WM_KEYLAST) ||
+           (message >= WM_MOUSEFIRST && message <= WM_MOUSELAST) ||
+           (message >= WM_NCMOUSEMOVE && message <= WM_NCXBUTTONDBLCLK) ||
+           (message >= WM_NCMOUSEHOVER && message <= WM_MOUSELEAVE);
+}
+
+// Every message number that the sweep posts and sends: the system's range, the first of the
+// private ranges, the runtime's own range around its event codes and messages, and registered
+// messages, the runtime's own among them.
+std::vector<UINT> SweptMessages() {
+    std::vector<UINT> messages;
+    const auto add = [&messages](UINT first, UINT last) {
+        for (UINT message = first; message <= last; ++message) {
+            if (!IsInputOrClose(message)) {
+                messages.push_back(message);
+            }
+        }
+    };
+    // The runtime's range comes first, while the object of the last event is still 0 (the
+    // window's activation): a message that passed for EVENT_GADGET would make the loop act on
+    // button 0.
+    add(0x3000, 0x33FF);
+    add(0, 0x3FF);
+    add(WM_USER, WM_USER + 0x1F);
+    add(WM_APP, WM_APP + 0x1F);
+    for (int name = 0; name < 16; ++name) {
+        const std::wstring text = L"Kestrevel sweep " + std::to_wstring(name);
+        messages.push_back(RegisterWindowMessageW(text.c_str()));
+    }
+    messages.push_back(RegisterWindowMessageW(L"Tavi_PostEventMessage"));
+    return messages;
+}
+
+// Waits until a program has taken every message posted to its thread so far and handled every
+// message sent to it. Posted messages are taken in the order they came: once a button shows the
+// state that a message posted last gave it, everything posted before was taken. The button is
+// pushed and then released, so that a state left by earlier messages cannot pass for the answer.
+bool CaughtUp(HWND button) {
+    for (const bool pushed : {true, false}) {
+        if (!PostMessageW(button, BM_SETSTATE, pushed, 0)) {
+            return false;
+        }
+        const ULONGLONG deadline = GetTickCount64() + 10000;
+        DWORD_PTR state = 0;
+        do {
+            if (!SendMessageTimeoutW(button, BM_GETSTATE, 0, 0, SMTO_ABORTIFHUNG, 10000, &state) ||
+                GetTickCount64() > deadline) {
+                return false;
+            }
+        } while (((state & BST_PUSHED) != 0) != pushed);
+    }
+    return true;
+}
+
+std::string Hex(UINT value) {
+    char text[16];
+    snprintf(text, sizeof(text), "0x%X", value);
+    return text;
+}
 
 size_t MessageBoxesOf(DWORD process_id) {
     size_t boxes = 0;
@@ -247,6 +326,78 @@ TEST_F(MainWindow, MessagesFromOtherProgramsChangeNothing) {
     ASSERT_NE(credit, nullptr);
     Sleep(300);
     EXPECT_EQ(MessageBoxesOf(kestrevel.process().id()), 1u);
+    kestrevel.Acknowledge(credit);
+    EXPECT_EQ(kestrevel.process().WaitForExit(kWait), 0);
+}
+
+TEST_F(MainWindow, NoMessageOfAnyNumberChangesAnything) {
+    Kestrevel kestrevel(L"");
+    HWND main = kestrevel.main();
+    ASSERT_NE(main, nullptr);
+    const std::vector<HWND> buttons = kestrevel.Buttons();
+    ASSERT_EQ(buttons.size(), 2u);
+    const DWORD process_id = kestrevel.process().id();
+    HWND post_window = PostEventWindowOf(process_id);
+    ASSERT_NE(post_window, nullptr);
+    const DWORD thread = GetWindowThreadProcessId(main, nullptr);
+
+    // Hostile parameters; where the system copies what a parameter points to, it refuses the
+    // asynchronous send and gets zeroed memory of ours instead (the copy is what the program
+    // sees, so no address of ours reaches it either way).
+    constexpr WPARAM kWParams[] = {0, 0x1234};
+    constexpr LPARAM kLParams[] = {0x10, 0x00007FFFFFFF0000};
+    std::vector<BYTE> zeroed(1 << 16);
+    const std::vector<UINT> messages = SweptMessages();
+    size_t posts = 0, sends = 0, copied_sends = 0;
+    const ULONGLONG start = GetTickCount64();
+    for (size_t index = 0; index < messages.size(); ++index) {
+        const UINT message = messages[index];
+        for (WPARAM wParam : kWParams) {
+            for (LPARAM lParam : kLParams) {
+                for (HWND target : {main, buttons[0], buttons[1], post_window}) {
+                    posts += PostMessageW(target, message, wParam, lParam) ? 1 : 0;
+                    if (SendNotifyMessageW(target, message, wParam, lParam)) {
+                        ++sends;
+                    } else if (GetLastError() == ERROR_MESSAGE_SYNC_ONLY) {
+                        DWORD_PTR result = 0;
+                        SendMessageTimeoutW(target, message, 0,
+                                            reinterpret_cast<LPARAM>(zeroed.data()),
+                                            SMTO_ABORTIFHUNG, 5000, &result);
+                        ++copied_sends;
+                    }
+                }
+                posts += PostThreadMessageW(thread, message, wParam, lParam) ? 1 : 0;
+            }
+        }
+        // Every few dozen numbers the program catches up with everything posted and sent.
+        if (index % 32 == 31 || index + 1 == messages.size()) {
+            const bool answered = CaughtUp(buttons[1]);
+            const std::string range = Hex(messages[index - index % 32]) + " to " + Hex(message);
+            ASSERT_EQ(WaitForSingleObject(kestrevel.process().handle(), 0), WAIT_TIMEOUT)
+                << "Kestrevel ended during messages " << range;
+            ASSERT_TRUE(answered) << "Kestrevel stopped answering during messages " << range;
+            ASSERT_EQ(MessageBoxesOf(process_id), 0u) << "a box appeared during messages " << range;
+            ASSERT_EQ(kestrevel.Calls(), "") << "the tool ran during messages " << range;
+        }
+    }
+    const ULONGLONG elapsed = GetTickCount64() - start;
+    std::printf("swept %zu message numbers: %zu posts, %zu sends, %zu copied sends in %llu ms\n",
+                messages.size(), posts, sends, copied_sends, elapsed);
+    EXPECT_EQ(kestrevel.Calls(), "") << "the tool never ran";
+    EXPECT_TRUE(IsWindow(buttons[0]) && IsWindow(buttons[1]) && IsWindow(post_window));
+
+    // A real click still gives the exact verdict, and one close exactly one credit box.
+    HWND verdict = kestrevel.Click(buttons[0]);
+    ASSERT_NE(verdict, nullptr);
+    EXPECT_EQ(driver::MessageBoxText(verdict), kEnabled);
+    kestrevel.Acknowledge(verdict);
+    EXPECT_NE(kestrevel.Calls().find("bootmenupolicy legacy"), std::string::npos);
+    ASSERT_TRUE(driver::WaitForVisibility(main, true, kWait));
+    ASSERT_TRUE(PostMessageW(main, WM_CLOSE, 0, 0));
+    HWND credit = driver::WaitForWindow(process_id, L"#32770", L"Info", kWait);
+    ASSERT_NE(credit, nullptr);
+    Sleep(300);
+    EXPECT_EQ(MessageBoxesOf(process_id), 1u);
     kestrevel.Acknowledge(credit);
     EXPECT_EQ(kestrevel.process().WaitForExit(kWait), 0);
 }

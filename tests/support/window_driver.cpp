@@ -380,6 +380,10 @@ std::wstring StandinFile() {
     return BuiltFile(L"KESTREVEL_STANDIN", L"standin\\system32\\bcdedit.exe");
 }
 
+std::wstring PlantedLibraryFile() {
+    return BuiltFile(L"KESTREVEL_PLANTED", L"tests\\e2e\\planted_library.dll");
+}
+
 WineVersionFor::WineVersionFor(const std::wstring& exe_name, const std::wstring& setting)
     : key_(L"Software\\Wine\\AppDefaults\\" + exe_name) {
     applied_ = RegSetKeyValueW(HKEY_CURRENT_USER, key_.c_str(), L"Version", REG_SZ, setting.c_str(),

@@ -82,6 +82,8 @@ std::wstring OwnFolder();
 // it from the single-configuration layout, where test executables sit in <build>\tests\<group>.
 std::wstring ProgramFile();
 std::wstring StandinFile();
+// A library that only leaves a trace when it is loaded (KESTREVEL_PLANTED).
+std::wstring PlantedLibraryFile();
 // The Windows version Wine reports to programs of that file name ("win10", "win7", ...), for as
 // long as the owner lives: the setting goes with it.
 class WineVersionFor {
