@@ -39,4 +39,19 @@ refused "$work/other-signed.exe" "a validly signed program that is not the build
 mkdir "$work/extra" && cp "$work/Kestrevel.exe" "$work/extra/" && cp "$unsigned" "$work/extra/version.dll"
 pack "$work/planted.zip" "$work/extra/Kestrevel.exe" "$work/extra/version.dll"
 refused "$work/planted.zip" "a zip with a library beside the program"
+
+# A download is what its name says, and that from its first byte to its last.
+mkdir "$work/tampered"
+cat "$work/other-signed.exe" "$work/release.zip" >"$work/tampered/Kestrevel.exe"
+refused "$work/tampered/Kestrevel.exe" "another program with the genuine zip behind it"
+cat "$work/other-signed.exe" "$work/release.zip" >"$work/tampered/Kestrevel-1.0.0-x64.zip"
+refused "$work/tampered/Kestrevel-1.0.0-x64.zip" "a zip with bytes before its first entry"
+cat "$work/release.zip" "$work/other-signed.exe" >"$work/tampered/after.zip"
+refused "$work/tampered/after.zip" "a zip with bytes after its end"
+/usr/bin/python3 -c 'import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED) as z:
+    z.write(sys.argv[2], "Kestrevel.exe")' "$work/tampered/deflated.zip" "$work/Kestrevel.exe"
+refused "$work/tampered/deflated.zip" "a zip whose program is compressed"
+cp "$work/release.zip" "$work/tampered/release.bin"
+refused "$work/tampered/release.bin" "a download whose name says neither program nor zip"
 echo "passed"
