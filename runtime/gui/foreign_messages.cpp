@@ -36,7 +36,10 @@ bool Event_IsForgedPost(const MSG& message) {
     // name any address or any window. The system sends the messages of a window's life, and the
     // numbers of the runtime's events are never messages of its own: a message with such a
     // number would pass for an event where Event_Wait hands out message numbers. (The system
-    // refuses to post the other messages whose lParam is an address.)
+    // refuses to post the other messages whose lParam is an address. A posted WM_TIMER whose
+    // lParam is an address is the system's to judge: Windows checks timer callbacks in
+    // DispatchMessage, Wine 8 calls them, and nothing here could tell a forged one from the
+    // timers of the themed controls.)
     return message.message == WM_NOTIFY || (message.message == WM_COMMAND && message.lParam) ||
            IsLifeMessage(message.message) ||
            (message.message >= EVENT_FIRST && message.message <= EVENT_LAST);
@@ -44,8 +47,8 @@ bool Event_IsForgedPost(const MSG& message) {
 
 bool Event_GuardPostedMessages() {
     if (!posted_guard) {
-        posted_guard =
-            SetWindowsHookExW(WH_GETMESSAGE, NeutraliseForgedPosts, nullptr, GetCurrentThreadId());
+        posted_guard = SetWindowsHookExW(WH_GETMESSAGE, NeutraliseForgedPosts, nullptr,
+                                         GetCurrentThreadId());
     }
     return posted_guard != nullptr;
 }

@@ -336,6 +336,8 @@ TEST_F(MainWindow, NoMessageOfAnyNumberChangesAnything) {
     ASSERT_NE(main, nullptr);
     const std::vector<HWND> buttons = kestrevel.Buttons();
     ASSERT_EQ(buttons.size(), 2u);
+    // Every window of the runtime and its thread; the message-only window that the COM apartment
+    // makes belongs to the system, which answers for it.
     const DWORD process_id = kestrevel.process().id();
     HWND post_window = PostEventWindowOf(process_id);
     ASSERT_NE(post_window, nullptr);
