@@ -6,11 +6,19 @@ KV_WINE=/usr/lib/wine/wine64
 KV_WINESERVER=/usr/lib/wine/wineserver
 KV_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
              mingw-w64-x86-64-dev cmake ninja-build googletest wine wine64 xvfb x11-apps
-             fonts-wine imagemagick python3 osslsigncode openssl)
+             fonts-wine imagemagick python3 python3-yaml osslsigncode openssl)
 
 # What tools/release needs: the compilers and the build, not Wine.
 KV_RELEASE_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
                      mingw-w64-x86-64-dev cmake ninja-build python3)
+
+# The packages whose bytes end up in a release: the compilers and their runtime, the binutils
+# (linker and resource compiler), the mingw-w64 headers and runtime, the build tools, and the
+# Python that packs the zip (found below from the files it runs).
+KV_TOOLCHAIN_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
+                       gcc-mingw-w64-x86-64-posix-runtime gcc-mingw-w64-base
+                       binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev mingw-w64-common cmake
+                       ninja-build)
 
 kv_log() { echo "[kestrevel] $*" >&2; }
 kv_fail() {
@@ -153,4 +161,42 @@ kv_install_standin() {
 # Saves the X screen as a PNG.
 kv_screenshot() {
     xwd -root -silent | convert xwd:- "png:$1"
+}
+
+# The version, written once: the project's version in CMakeLists.txt.
+kv_version() {
+    sed -n 's/^project(Kestrevel VERSION \([0-9.]*\).*/\1/p' "$KV_ROOT/CMakeLists.txt"
+}
+
+# "package version" of every toolchain package installed here, one per line, sorted; the
+# Python that packs the zip is named by the packages its interpreter and its zipfile come from.
+kv_toolchain() {
+    local python zipfile packages=("${KV_TOOLCHAIN_PACKAGES[@]}")
+    python=$(readlink -f /usr/bin/python3)
+    zipfile=$(/usr/bin/python3 -c 'import zipfile; print(zipfile.__file__)')
+    packages+=($(dpkg -S "$python" "$zipfile" 2>/dev/null | sed 's/[:,].*//' | sort -u))
+    dpkg-query -W -f='${Package} ${Version}\n' "${packages[@]}" 2>/dev/null | sort
+}
+
+# Compares this machine's toolchain with the one a BUILDINFO names, and says so when they
+# differ: the bytes of a build cannot then be expected to match. Returns 1 on a difference.
+kv_compare_toolchain() {
+    local buildinfo=$1 differences
+    differences=$(diff <(sed -n 's/^ \([^ ]*\) \(.*\)$/\1 \2/p' "$buildinfo") <(kv_toolchain) |
+        sed -n 's/^< \(.*\)/  built with:  \1/p; s/^> \(.*\)/  here:        \1/p') || true
+    if [ -n "$differences" ]; then
+        kv_log "this machine's toolchain is not the one that made $buildinfo:"
+        echo "$differences" >&2
+        kv_log "the bytes of a build here cannot be expected to match; a difference would then say"
+        kv_log "nothing about the download. Install these versions (or use such a machine) first."
+        return 1
+    fi
+    kv_log "the toolchain here is the one $buildinfo names"
+}
+
+# The read-me that the release zip carries: docs/LISEZMOI.txt in UTF-8 with a byte-order mark
+# and Windows line ends, so that every Notepad shows it right.
+kv_readme() {
+    printf '\xef\xbb\xbf' >"$1"
+    sed 's/$/\r/' "$KV_ROOT/docs/LISEZMOI.txt" >>"$1"
 }
