@@ -7,8 +7,19 @@ namespace {
 constexpr int64_t kMainWindow = 0;
 constexpr int64_t kLegacyButton = 0;
 constexpr int64_t kStandardButton = 1;
-// A captioned window with a close box, centred on the screen.
-constexpr uint32_t kMainWindowFlags = 0xC80001;
+// A captioned window with a close box, without a sizing frame or minimise and maximise boxes,
+// centred on the screen once it is made (the position asked for is never seen).
+constexpr uint32_t kMainWindowFlags = WS_CAPTION | WS_SYSMENU | WINDOW_CENTER_ON_SCREEN;
+constexpr int32_t kWindowX = 100;
+constexpr int32_t kWindowY = 100;
+constexpr int32_t kClientWidth = 250;
+constexpr int32_t kClientHeight = 70;
+// The two buttons fill the client area's width, one above the other.
+constexpr int32_t kButtonX = 1;
+constexpr int32_t kButtonWidth = 248;
+constexpr int32_t kButtonHeight = 30;
+constexpr int32_t kLegacyButtonY = 1;
+constexpr int32_t kStandardButtonY = 35;
 
 constexpr wchar_t kTitle[] = L"Kestrevel";
 constexpr wchar_t kLegacyText[] = L"Activer le mode classique F8";
@@ -42,10 +53,13 @@ void SwitchAndReport(int64_t policy, const wchar_t* success_text) {
 
 void MainWindow_Run() {
     AppState& state = App_State();
-    const intptr_t window = Window_Open(kMainWindow, 100, 100, 250, 70, kTitle, kMainWindowFlags);
+    const int64_t window = Window_Open(kMainWindow, kWindowX, kWindowY, kClientWidth, kClientHeight,
+                                       kTitle, kMainWindowFlags);
     Window_SetTopmost(kMainWindow, 1);
-    Button_Create(kLegacyButton, 1, 1, 248, 30, kLegacyText);
-    Button_Create(kStandardButton, 1, 35, 248, 30, kStandardText);
+    Button_Create(kLegacyButton, kButtonX, kLegacyButtonY, kButtonWidth, kButtonHeight,
+                  kLegacyText);
+    Button_Create(kStandardButton, kButtonX, kStandardButtonY, kButtonWidth, kButtonHeight,
+                  kStandardText);
 
     // Without a window no close event could ever come: go straight to the credit.
     if (window) {

@@ -1,4 +1,4 @@
-#include "runtime/core/core.h"
+#include "runtime/core/internal/core.h"
 
 RtString Env_Get(const wchar_t* name) {
     const size_t mark = String_Position();

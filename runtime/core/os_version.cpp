@@ -1,11 +1,11 @@
-#include "runtime/core/core.h"
+#include "runtime/core/internal/core.h"
 
 namespace {
 
 using RtlGetVersionProc = LONG(WINAPI*)(OSVERSIONINFOEXW*);
 
-constexpr DWORD kInfoSize = 276;   // sizeof(OSVERSIONINFOW)
-constexpr DWORD kInfoExSize = 284; // sizeof(OSVERSIONINFOEXW)
+constexpr DWORD kInfoSize = sizeof(OSVERSIONINFOW);
+constexpr DWORD kInfoExSize = sizeof(OSVERSIONINFOEXW);
 
 int64_t WindowsNineXCode(DWORD minor) {
     switch (minor) {

@@ -1,4 +1,4 @@
-#include "runtime/core/core.h"
+#include "runtime/core/internal/core.h"
 
 namespace {
 HANDLE runtime_heap = nullptr;
@@ -7,7 +7,7 @@ HINSTANCE module_instance = nullptr;
 
 bool Runtime_CreateHeap() {
     // Serialised, one page committed at first, no maximum size.
-    runtime_heap = HeapCreate(0, 0x1000, 0);
+    runtime_heap = HeapCreate(0, RUNTIME_HEAP_FIRST_COMMIT, RUNTIME_HEAP_NO_LIMIT);
     return runtime_heap != nullptr;
 }
 

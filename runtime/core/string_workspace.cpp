@@ -1,4 +1,4 @@
-#include "runtime/core/core.h"
+#include "runtime/core/internal/core.h"
 
 #include <cstring>
 #include <cwchar>
@@ -27,7 +27,7 @@ wchar_t empty_text[1] = {L'\0'};
 } // namespace
 
 void String_Init() {
-    workspace.heap = HeapCreate(0, 0x1000, 0);
+    workspace.heap = HeapCreate(0, RUNTIME_HEAP_FIRST_COMMIT, RUNTIME_HEAP_NO_LIMIT);
     workspace.buffer =
         workspace.heap
             ? static_cast<char*>(HeapAlloc(workspace.heap, HEAP_ZERO_MEMORY, kInitialCapacity))

@@ -1,5 +1,5 @@
 // The system folder: where the program's tool and every library it loads come from.
-#include "runtime/core/core.h"
+#include "runtime/core/internal/core.h"
 
 RtString OS_SystemFolder() {
     const size_t mark = String_Position();

@@ -1,13 +1,12 @@
 // Push-button gadgets.
-#include "runtime/gui/gui.h"
+#include "runtime/gui/internal/gadgets.h"
 
 #include <algorithm>
 
 namespace {
 
-// WS_CHILD | WS_VISIBLE | WS_GROUP | WS_TABSTOP: every button starts a dialog group.
-constexpr DWORD kButtonStyle = 0x50030000;
-static_assert((WS_CHILD | WS_VISIBLE | WS_GROUP | WS_TABSTOP) == kButtonStyle);
+// Every button starts a dialog group and is a tab stop.
+constexpr DWORD kButtonStyle = WS_CHILD | WS_VISIBLE | WS_GROUP | WS_TABSTOP;
 // Controls start detached; Gadget_Attach gives them their identity.
 const HMENU kDetachedMenuId = reinterpret_cast<HMENU>(static_cast<INT_PTR>(-1));
 constexpr int kMinimumHeight = 24;

@@ -1,6 +1,6 @@
 // The binding table: callbacks bound to event keys, run when a matching event is posted (or,
 // for deferred posts, dequeued).
-#include "runtime/gui/gui.h"
+#include "runtime/gui/internal/events.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The event queue: a first-in first-out list of runtime events with a recycling node pool, and
 // the current event that Event_Gadget and Event_Type read.
-#include "runtime/gui/gui.h"
+#include "runtime/gui/internal/events.h"
 
 // Nodes that leave the queue wait here for the next post; chunks are never given back.
 struct EventNodePool {

@@ -1,6 +1,6 @@
 // Event_Wait: queued events first, otherwise exactly one Windows message, with the active
 // window's accelerators (Tab and Shift+Tab) and its keyboard cues.
-#include "runtime/gui/gui.h"
+#include "runtime/gui/internal/events.h"
 
 #include <richedit.h>
 
@@ -17,8 +17,11 @@ constexpr UINT kPeekFlags = PM_REMOVE | PM_NOYIELD;
 constexpr WPARAM kShowCues = MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS | UISF_HIDEACCEL);
 constexpr WPARAM kHideCues = MAKEWPARAM(UIS_SET, UISF_HIDEFOCUS | UISF_HIDEACCEL);
 
+// GetKeyState sets the high bit of its answer while the key is down.
+constexpr SHORT kKeyDownBit = static_cast<SHORT>(0x8000);
+
 bool KeyDown(int key) {
-    return (GetKeyState(key) & 0x8000) != 0;
+    return (GetKeyState(key) & kKeyDownBit) != 0;
 }
 
 bool AnyModifierDown() {

@@ -1,4 +1,4 @@
-#include "runtime/gui/gui.h"
+#include "runtime/gui/internal/windows.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The current gadget list: the window that receives new gadgets, with a snapshot of the list
 // state hung on every window that has been a gadget list.
-#include "runtime/gui/gui.h"
+#include "runtime/gui/internal/gadgets.h"
 
 namespace {
 

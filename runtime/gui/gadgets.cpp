@@ -1,6 +1,7 @@
 // The gadget core shared by every kind: the registry, attaching a control, the gadget window
 // procedure with its clean-up, release, and the gadget library's life.
-#include "runtime/gui/gui.h"
+#include "runtime/gui/internal/events.h"
+#include "runtime/gui/internal/gadgets.h"
 
 #include <commctrl.h>
 #include <ole2.h>
@@ -77,6 +78,25 @@ LRESULT CALLBACK Gadget_WindowProc(HWND window, UINT message, WPARAM wParam, LPA
     return result;
 }
 
+// Commands, notifications, scroll and colour messages about a control reach its parent; the
+// gadget that owns the control may take them.
+LRESULT Gadget_ForwardMessage(HWND control, HWND window_handle, UINT message, WPARAM wParam,
+                              LPARAM lParam) {
+    if (!Window_IsChildControl(window_handle, control)) {
+        return NOT_HANDLED; // not a control of this window
+    }
+    const LONG_PTR id = GetWindowLongPtrW(control, GWLP_ID);
+    if (reinterpret_cast<LONG_PTR>(GetPropW(control, kGadgetIdProperty)) != id) {
+        return NOT_HANDLED; // not a gadget of this runtime
+    }
+    auto* record = static_cast<GadgetRecord*>(Objects_Get(Gadget_Registry(), id));
+    // A foreign control with id 0 and no property would otherwise pass for gadget 0.
+    if (!record || record->control != control || !record->kind || !record->kind->message_handler) {
+        return NOT_HANDLED;
+    }
+    return record->kind->message_handler(record, window_handle, message, wParam, lParam);
+}
+
 void Gadget_Free(int64_t identity) {
     if (identity == ANY_NUMBER) {
         Objects_ReleaseAll(gadget_registry);
@@ -97,8 +117,8 @@ void Gadget_Init() {
 }
 
 void Gadget_InitCommonControls() {
-    // Tab, hot-key, date, extended combo box and internet-address classes.
-    constexpr DWORD kControlClasses = 0xB48;
+    constexpr DWORD kControlClasses = ICC_TAB_CLASSES | ICC_HOTKEY_CLASS | ICC_DATE_CLASSES |
+                                      ICC_USEREX_CLASSES | ICC_INTERNET_CLASSES;
     INITCOMMONCONTROLSEX classes{.dwSize = sizeof(INITCOMMONCONTROLSEX), .dwICC = kControlClasses};
     InitCommonControlsEx(&classes);
 }

@@ -1,6 +1,5 @@
-// The post-event window, through which other threads deliver events to the event-loop thread,
-// and the event library's life.
-#include "runtime/gui/gui.h"
+// The post-event window, through which other threads deliver events to the event-loop thread.
+#include "runtime/gui/internal/events.h"
 
 namespace {
 
@@ -95,7 +94,7 @@ bool Event_PostFromThread(int32_t code, int64_t object, int64_t window, int64_t 
     return true;
 }
 
-void Event_Init() {
+void Event_MakePostWindow() {
     HINSTANCE module = Runtime_Module();
     WNDCLASSW post_class{.style = CS_DBLCLKS,
                          .lpfnWndProc = Event_PostWindowProc,
@@ -109,15 +108,9 @@ void Event_Init() {
     post_window = CreateWindowExW(0, kPostEventClass, nullptr, WS_CAPTION, 0, 0, 1, 1, HWND_MESSAGE,
                                   nullptr, module, nullptr);
     post_message = RegisterWindowMessageW(kPostEventMessage);
-    // The queue is used by this thread alone (other threads come through the window above),
-    // so it has no lock.
-    Event_QueueInit();
-    Event_BindingsInit();
-    Event_GuardPostedMessages();
 }
 
-void Event_End() {
-    Event_UnguardPostedMessages();
+void Event_DestroyPostWindow() {
     if (post_window) {
         DestroyWindow(post_window);
         post_window = nullptr;

@@ -1,6 +1,7 @@
 // The window class procedure of every runtime window: window messages become runtime events,
 // control messages are offered to the gadget that owns the control first.
-#include "runtime/gui/gui.h"
+#include "runtime/gui/internal/events.h"
+#include "runtime/gui/internal/gadgets.h"
 
 namespace {
 
@@ -312,21 +313,4 @@ LRESULT CALLBACK Window_ClassProc(HWND handle, UINT message, WPARAM wParam, LPAR
     }
     SetLastError(0);
     return result == NOT_HANDLED ? DefWindowProcW(handle, message, wParam, lParam) : result;
-}
-
-LRESULT Gadget_ForwardMessage(HWND control, HWND window_handle, UINT message, WPARAM wParam,
-                              LPARAM lParam) {
-    if (!Window_IsChildControl(window_handle, control)) {
-        return NOT_HANDLED; // not a control of this window
-    }
-    const LONG_PTR id = GetWindowLongPtrW(control, GWLP_ID);
-    if (reinterpret_cast<LONG_PTR>(GetPropW(control, kGadgetIdProperty)) != id) {
-        return NOT_HANDLED; // not a gadget of this runtime
-    }
-    auto* record = static_cast<GadgetRecord*>(Objects_Get(Gadget_Registry(), id));
-    // A foreign control with id 0 and no property would otherwise pass for gadget 0.
-    if (!record || record->control != control || !record->kind || !record->kind->message_handler) {
-        return NOT_HANDLED;
-    }
-    return record->kind->message_handler(record, window_handle, message, wParam, lParam);
 }

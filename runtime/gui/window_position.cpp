@@ -1,5 +1,5 @@
 // Placing, showing, hiding and raising runtime windows.
-#include "runtime/gui/gui.h"
+#include "runtime/gui/internal/windows.h"
 
 #include <algorithm>
 

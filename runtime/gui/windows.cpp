@@ -1,5 +1,6 @@
 // Numbered top-level windows: opening, closing and the window library's life.
-#include "runtime/gui/gui.h"
+#include "runtime/gui/internal/events.h"
+#include "runtime/gui/internal/gadgets.h"
 
 #include <ole2.h>
 
@@ -7,11 +8,14 @@ namespace {
 
 constexpr int32_t kWindowGrowthStep = 16;
 constexpr int32_t kAcceleratorCount = 2;
-// Runtime bits 0 to 2 and WINDOW_SHOW_NO_ACTIVATE never reach CreateWindowExW.
-constexpr DWORD kCreateStyleMask = 0xFDFFFFF8;
-constexpr DWORD kRuntimeFrameBits = 0x7;
+// Runtime bits that share the style's space: they never reach CreateWindowExW, nor the frame
+// size.
+constexpr DWORD kRuntimeFrameBits =
+    WINDOW_CENTER_ON_SCREEN | WINDOW_CENTER_ON_PARENT | WINDOW_TOOL_FRAME;
+constexpr DWORD kCreateStyleMask = ~(kRuntimeFrameBits | WINDOW_SHOW_NO_ACTIVATE);
 // A tool frame has no minimise or maximise box and never starts minimised or maximised.
-constexpr DWORD kToolFrameMask = 0xDEFCFFFF;
+constexpr DWORD kToolFrameMask =
+    ~static_cast<DWORD>(WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_MINIMIZE | WS_MAXIMIZE);
 constexpr uint32_t kCenteringFlags = WINDOW_CENTER_ON_SCREEN | WINDOW_CENTER_ON_PARENT;
 
 ObjectRegistry* window_registry = nullptr;

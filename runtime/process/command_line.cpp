@@ -1,5 +1,5 @@
 // The command line handed to CreateProcessW and the folder handed to the shell.
-#include "runtime/process/process.h"
+#include "runtime/process/internal/process.h"
 
 #include <cwchar>
 

@@ -1,6 +1,6 @@
 // Starting a child: directly with CreateProcessW on a command line of our own, or through the
 // shell when that fails and no stream was asked for.
-#include "runtime/process/process.h"
+#include "runtime/process/internal/process.h"
 
 #include <shellapi.h>
 

@@ -1,6 +1,6 @@
 // The runner's library state: the program list with its lock, and the registry of
 // handle-holding records.
-#include "runtime/process/process.h"
+#include "runtime/process/internal/process.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Whether a child is still running or still has output for us, and how much.
-#include "runtime/process/process.h"
+#include "runtime/process/internal/process.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // One line of a child's output, decoded to UTF-16. Nothing after the line feed is taken from
 // the pipe, so the next call starts exactly at the next line and the pipe's byte count keeps
 // telling whether more output waits.
-#include "runtime/process/process.h"
+#include "runtime/process/internal/process.h"
 
 #include <algorithm>
 #include <climits>

@@ -1,5 +1,6 @@
 #include "app/app.h"
-#include "runtime/gui/gui.h"
+#include "runtime/gui/internal/events.h"
+#include "runtime/gui/internal/gadgets.h"
 #include "support/window_driver.h"
 
 #include <objbase.h>
@@ -77,8 +78,8 @@ TEST(Startup, LibrariesComeUpAndShutdownTakesThemDownAgain) {
     CoUninitialize();
 
     App_BuildStrings();
-    const HWND window =
-        reinterpret_cast<HWND>(Window_Open(0, 100, 100, 250, 70, L"Kestrevel", 0xC80001));
+    const HWND window = reinterpret_cast<HWND>(Window_Open(
+        0, 100, 100, 250, 70, L"Kestrevel", WS_CAPTION | WS_SYSMENU | WINDOW_CENTER_ON_SCREEN));
     ASSERT_NE(window, nullptr);
     const HWND button = reinterpret_cast<HWND>(Button_Create(0, 1, 1, 248, 30, L"A"));
     ASSERT_NE(button, nullptr);

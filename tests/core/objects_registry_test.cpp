@@ -1,4 +1,4 @@
-#include "runtime/core/core.h"
+#include "runtime/core/internal/core.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "runtime/core/core.h"
+#include "runtime/core/internal/core.h"
 #include "support/window_driver.h"
 
 #include <gtest/gtest.h>
@@ -70,7 +70,7 @@ TEST(OsVersion, DecisionTableGivesEveryRow) {
 TEST(OsVersion, RealQueryAgreesWithTheSystem) {
     OSVERSIONINFOEXW info{};
     ASSERT_EQ(OS_GetVersionInfo(&info), 1);
-    EXPECT_EQ(info.dwOSVersionInfoSize, 284u);
+    EXPECT_EQ(info.dwOSVersionInfoSize, sizeof(OSVERSIONINFOEXW));
     const int64_t code = OS_VersionCode();
     EXPECT_EQ(code,
               OS_DecideVersionCode(VER_PLATFORM_WIN32_NT, info.dwMajorVersion, info.dwMinorVersion,

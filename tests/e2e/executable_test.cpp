@@ -6,6 +6,7 @@
 
 #include <set>
 #include <string>
+#include <vector>
 
 TEST(Executable, KeepsItsMitigationsAndImportsOnlyLibrariesTheSystemPins) {
     // Mapped as an image, so that its tables sit at their addresses; nothing of it runs.
@@ -47,7 +48,35 @@ TEST(Executable, KeepsItsMitigationsAndImportsOnlyLibrariesTheSystemPins) {
     for (const char* searching : {"LoadLibraryW", "LoadLibraryA", "LoadLibraryExA"}) {
         EXPECT_FALSE(functions.count(searching)) << searching;
     }
+
+    // The version is the project's, in the manifest and in both forms of the version resource.
+    const std::string version = KESTREVEL_VERSION ".0";
+    HRSRC manifest = FindResourceW(image, MAKEINTRESOURCEW(1), RT_MANIFEST);
+    ASSERT_NE(manifest, nullptr);
+    const std::string xml(static_cast<const char*>(LockResource(LoadResource(image, manifest))),
+                          SizeofResource(image, manifest));
+    EXPECT_NE(xml.find("name=\"Kestrevel.BootMenuSwitch\""), std::string::npos);
+    EXPECT_NE(xml.find("version=\"" + version + "\""), std::string::npos) << xml;
     FreeLibrary(image);
+    std::vector<BYTE> info(GetFileVersionInfoSizeW(driver::ProgramFile().c_str(), nullptr));
+    ASSERT_TRUE(GetFileVersionInfoW(driver::ProgramFile().c_str(), 0,
+                                    static_cast<DWORD>(info.size()), info.data()));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    wchar_t* text = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    const auto quad = [](DWORD high, DWORD low) {
+        return std::to_string(HIWORD(high)) + "." + std::to_string(LOWORD(high)) + "." +
+               std::to_string(HIWORD(low)) + "." + std::to_string(LOWORD(low));
+    };
+    EXPECT_EQ(quad(fixed->dwFileVersionMS, fixed->dwFileVersionLS), version);
+    EXPECT_EQ(quad(fixed->dwProductVersionMS, fixed->dwProductVersionLS), version);
+    for (const wchar_t* name : {L"FileVersion", L"ProductVersion"}) {
+        const std::wstring path = std::wstring(L"\\StringFileInfo\\000004b0\\") + name;
+        ASSERT_TRUE(
+            VerQueryValueW(info.data(), path.c_str(), reinterpret_cast<void**>(&text), &length));
+        EXPECT_EQ(driver::Utf8(text), version);
+    }
 }
 
 TEST(Executable, NoLibraryBesideTheProgramEverLoads) {

@@ -63,7 +63,7 @@ TEST_F(Gadgets, AButtonIsAnAttachedPushButtonInTheCurrentList) {
     EXPECT_EQ(GetParent(control), window);
     EXPECT_EQ(driver::ClassOf(control), L"Button");
     EXPECT_EQ(driver::TextOf(control), L"Désactiver le mode classique F8");
-    EXPECT_EQ(GetWindowLongPtrW(control, GWL_STYLE), 0x50030000);
+    EXPECT_EQ(GetWindowLongPtrW(control, GWL_STYLE), WS_CHILD | WS_VISIBLE | WS_GROUP | WS_TABSTOP);
     EXPECT_EQ(GetWindowLongPtrW(control, GWL_EXSTYLE), 0);
     EXPECT_EQ(GetWindowLongPtrW(control, GWLP_ID), 4);
     EXPECT_EQ(GetPropW(control, L"Tavi_ID"), reinterpret_cast<HANDLE>(4));
@@ -81,7 +81,8 @@ TEST_F(Gadgets, AButtonIsAnAttachedPushButtonInTheCurrentList) {
     auto empty = reinterpret_cast<HWND>(Button_Create(5, 1, 40, 100, 24, nullptr));
     EXPECT_EQ(driver::TextOf(empty), L"");
     auto check = reinterpret_cast<HWND>(Button_Create(6, 1, 70, 100, 24, L"x", BS_AUTOCHECKBOX));
-    EXPECT_EQ(GetWindowLongPtrW(check, GWL_STYLE), 0x50030000 | BS_AUTOCHECKBOX);
+    EXPECT_EQ(GetWindowLongPtrW(check, GWL_STYLE),
+              WS_CHILD | WS_VISIBLE | WS_GROUP | WS_TABSTOP | BS_AUTOCHECKBOX);
     GadgetRecord* check_record = GadgetOf(6);
     record->kind->set_state(check_record, 7);
     EXPECT_EQ(SendMessageW(check, BM_GETCHECK, 0, 0), BST_CHECKED);
@@ -164,7 +165,8 @@ TEST_F(Gadgets, EachWindowKeepsItsOwnGadgetListState) {
 }
 
 TEST_F(Gadgets, ARealClickGivesTheMouseMessagesThenTheGadgetEvent) {
-    Window_Open(0, 100, 100, 250, 70, L"Kestrevel", 0xC80001);
+    Window_Open(0, 100, 100, 250, 70, L"Kestrevel",
+                WS_CAPTION | WS_SYSMENU | WINDOW_CENTER_ON_SCREEN);
     HWND window = HandleOf(0);
     Window_SetTopmost(0, 1);
     auto numbered = reinterpret_cast<HWND>(

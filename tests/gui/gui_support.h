@@ -2,7 +2,8 @@
 // a fixture that leaves no window or event behind, and ways to look at the event queue.
 #pragma once
 
-#include "runtime/gui/gui.h"
+#include "runtime/gui/internal/events.h"
+#include "runtime/gui/internal/gadgets.h"
 
 #include <gtest/gtest.h>
 

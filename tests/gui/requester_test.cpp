@@ -1,4 +1,4 @@
-#include "runtime/gui/gui.h"
+#include "runtime/gui/internal/requester.h"
 
 #include <gtest/gtest.h>
 

@@ -317,7 +317,8 @@ TEST_F(WindowMessages, ClosingAWindowDropsExactlyItsEvents) {
 }
 
 TEST_F(WindowMessages, AltF4GivesTheCloseEventAndTheWindowStays) {
-    Window_Open(0, 100, 100, 250, 70, L"Kestrevel", 0xC80001);
+    Window_Open(0, 100, 100, 250, 70, L"Kestrevel",
+                WS_CAPTION | WS_SYSMENU | WINDOW_CENTER_ON_SCREEN);
     ASSERT_TRUE(Activate(HandleOf(0)));
     ClearQueue();
     INPUT keys[4]{};

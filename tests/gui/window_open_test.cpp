@@ -114,7 +114,8 @@ TEST_F(WindowOpen, StartFlagsDecideHowTheWindowIsShown) {
 TEST_F(WindowOpen, PositionIsSystemChosenCentredOrGiven) {
     const RECT screen{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
     // The application's window lands in the middle of the primary screen, not at 100, 100.
-    Window_Open(0, 100, 100, 250, 70, L"Kestrevel", 0xC80001);
+    Window_Open(0, 100, 100, 250, 70, L"Kestrevel",
+                WS_CAPTION | WS_SYSMENU | WINDOW_CENTER_ON_SCREEN);
     const POINT centre = CentreIn(screen, HandleOf(0));
     EXPECT_EQ(RectOf(HandleOf(0)).left, centre.x);
     EXPECT_EQ(RectOf(HandleOf(0)).top, centre.y);

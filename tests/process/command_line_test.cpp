@@ -1,4 +1,4 @@
-#include "runtime/process/process.h"
+#include "runtime/process/internal/process.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include "support/window_driver.h"
 
 #include "app/app.h"
-#include "runtime/process/process.h"
+#include "runtime/process/internal/process.h"
 
 #include <windows.h>
 

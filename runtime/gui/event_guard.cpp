@@ -1,21 +1,13 @@
-// Messages from elsewhere. Any program on the desktop may post to our windows and to our thread,
-// and a program that sends to our windows from another process passes its parameters as they
-// are for every message the system does not copy across. Three rules keep such messages from
-// passing for the runtime's own: a posted message that only this thread or the system could
-// have made is never dispatched; a message that makes or ends a window's life counts only when
-// this thread sent it; an address is read out of a message only when one of our own controls
-// can have sent it, and a window handle is taken as a control only when that window is a child
-// of the receiving one, made by this thread.
-#include "runtime/gui/gui.h"
+// The guard against posted forgeries. Any program on the desktop may post to our windows and to
+// our thread; a posted message that only this thread or the system could have made (a control's
+// notification or command, a window's life message, a message numbered like a runtime event) is
+// never dispatched: a hook turns it into WM_NULL as it is retrieved, in Event_Wait and in every
+// modal loop, and Event_Wait drops it too should the system refuse the hook.
+#include "runtime/gui/internal/events.h"
 
 namespace {
 
 HHOOK posted_guard = nullptr;
-
-bool IsLifeMessage(UINT message) {
-    return message == WM_NCCREATE || message == WM_CREATE || message == WM_DESTROY ||
-           message == WM_NCDESTROY;
-}
 
 // Sees every message this thread retrieves, in Event_Wait and in every modal loop (message
 // boxes, moving and sizing), and turns forgeries into WM_NULL before anything dispatches them.
@@ -41,14 +33,14 @@ bool Event_IsForgedPost(const MSG& message) {
     // DispatchMessage, Wine 8 calls them, and nothing here could tell a forged one from the
     // timers of the themed controls.)
     return message.message == WM_NOTIFY || (message.message == WM_COMMAND && message.lParam) ||
-           IsLifeMessage(message.message) ||
+           Window_IsLifeMessage(message.message) ||
            (message.message >= EVENT_FIRST && message.message <= EVENT_LAST);
 }
 
 bool Event_GuardPostedMessages() {
     if (!posted_guard) {
-        posted_guard = SetWindowsHookExW(WH_GETMESSAGE, NeutraliseForgedPosts, nullptr,
-                                         GetCurrentThreadId());
+        posted_guard =
+            SetWindowsHookExW(WH_GETMESSAGE, NeutraliseForgedPosts, nullptr, GetCurrentThreadId());
     }
     return posted_guard != nullptr;
 }
@@ -62,20 +54,4 @@ void Event_UnguardPostedMessages() {
 
 bool Event_PostsGuarded() {
     return posted_guard != nullptr;
-}
-
-bool Window_SentByThisThread() {
-    return InSendMessageEx(nullptr) == ISMEX_NOSEND;
-}
-
-bool Window_LifeMessageFromElsewhere(UINT message) {
-    // Only the thread that owns a window can create or destroy it, so a life message sent from
-    // another thread or process is a forgery; posted ones never reach a window (see above).
-    return IsLifeMessage(message) && !Window_SentByThisThread();
-}
-
-bool Window_IsChildControl(HWND window, HWND control) {
-    // A window of another program can be made a child of ours; it is still not our control.
-    return control && IsChild(window, control) &&
-           GetWindowThreadProcessId(control, nullptr) == GetCurrentThreadId();
 }

@@ -1,0 +1,116 @@
+// The event library's wiring: the event queue and its nodes, posting and discarding events,
+// the binding table, the post-event window through which other threads deliver events, the
+// guard against forged posted messages, and the accelerators of Event_Wait. Applications use
+// runtime/gui/gui.h.
+#pragma once
+
+#include "runtime/gui/internal/windows.h"
+
+// The runtime's event codes lie in this range; Event_Wait never hands out a message number
+// from it.
+constexpr int32_t EVENT_FIRST = EVENT_GADGET;
+constexpr int32_t EVENT_LAST = EVENT_WINDOW_RESIZED;
+
+// The most events the queue holds. Events come from messages that anyone may post, and while a
+// modal loop (a message box) runs nothing takes them out: at the bound a new event is dropped,
+// so that a flood costs a bounded amount of memory. The loop itself takes them out one per
+// Event_Wait, far faster than a person clicks.
+constexpr int32_t EVENT_QUEUE_LIMIT = 1024;
+
+// Post flags.
+constexpr uint32_t POST_ALWAYS = 1;          // queued even while the queue is closed
+constexpr uint32_t POST_DEFER_CALLBACKS = 2; // bindings run at dequeue; never merged
+
+// Releases the data an event carries.
+using EventRelease = void (*)(intptr_t data);
+// A bound callback.
+using EventCallback = void (*)();
+
+struct EventNode {
+    EventNode* next; // the next newer event
+    int32_t code;
+    uint32_t post_flags;
+    int64_t object;
+    int64_t window;
+    int64_t type;
+    intptr_t data;
+    EventRelease data_release;
+};
+
+// Recycles event nodes; opaque outside the queue.
+struct EventNodePool;
+
+// The event queue's state block.
+struct EventQueue {
+    EventNodePool* pool;
+    EventNode* head; // oldest
+    EventNode* tail; // newest
+    int32_t closed;  // while non-zero, only POST_ALWAYS posts are queued
+    int32_t current_code;
+    int64_t current_window;
+    int64_t current_object;
+    int64_t current_type; // -1 when no queued event was taken
+    intptr_t current_data;
+    EventRelease current_release;
+    int32_t length; // queued events, at most EVENT_QUEUE_LIMIT
+};
+
+// What another thread sends to the post-event window to deliver an event.
+struct PostedEvent {
+    uint64_t unused_head;
+    int32_t code;
+    uint32_t unused_pad;
+    int64_t object;
+    int64_t window;
+    int64_t type;
+    intptr_t data;
+};
+
+// Whether a message the thread retrieved (posted to a window or to the thread, not sent) can
+// only be a forgery: a control notification or command, a window's life message, or a message
+// whose number is a runtime event code.
+bool Event_IsForgedPost(const MSG& message);
+// Watches every message the thread retrieves, in Event_Wait and in modal loops alike, and turns
+// forgeries into WM_NULL; installed by Event_Init. False when the system refused the hook:
+// Event_Wait still drops the forgeries it retrieves itself, and no address is read out of a
+// notification (which a modal loop could then dispatch) for as long as the guard is missing.
+bool Event_GuardPostedMessages();
+void Event_UnguardPostedMessages();
+bool Event_PostsGuarded();
+void Event_Post(int32_t code, int64_t object, int64_t window, int64_t type, intptr_t data = 0,
+                EventRelease data_release = nullptr, uint32_t post_flags = 0);
+// Drops every queued event matching all four fields; -1 matches any value.
+void Event_Discard(int32_t code, int64_t object, int64_t window, int64_t type);
+void Event_DiscardWindow(int64_t window);
+// Makes the oldest queued event the current one and returns its code, or 0 when none.
+int32_t Event_Dequeue();
+EventQueue* Event_Queue();
+void Event_QueueInit();
+
+// Runs the callbacks bound to one binding key.
+void Event_RunBindings(int32_t code, int64_t window, int64_t object, int64_t type);
+// Runs the five binding keys of one event in their order.
+void Event_RunEventBindings(int32_t code, int64_t window, int64_t object, int64_t type);
+// Drops every binding of `window`.
+void Event_UnbindWindow(int64_t window);
+// Internal: binds a callback to one key ("%d:%I64d:%I64d:%I64d", -1 for any value). Nothing in
+// the program binds; the tests use it to prove the lookups and the clean-up.
+bool Event_Bind(int32_t code, int64_t window, int64_t object, int64_t type, EventCallback callback);
+void Event_BindingsInit();
+
+// The accelerator table to translate with for the active window, or null.
+HACCEL Event_PickAccelerators(HWND active);
+// Shows (`show` non-zero) or hides a window's focus rectangles and accelerator underlines.
+void Event_KeyboardCues(HWND handle, int show);
+
+// The post-event window: other threads deliver events through it.
+LRESULT CALLBACK Event_PostWindowProc(HWND handle, UINT message, WPARAM wParam, LPARAM lParam);
+// Delivers an event from any thread; it reaches the queue when the event-loop thread
+// dispatches the message. Returns false when it could not be sent.
+bool Event_PostFromThread(int32_t code, int64_t object, int64_t window, int64_t type,
+                          intptr_t data = 0);
+HWND Event_PostWindow();
+UINT Event_PostMessageId();
+// Registers the post-event window's class and message and makes the window; and the undoing.
+void Event_MakePostWindow();
+void Event_DestroyPostWindow();

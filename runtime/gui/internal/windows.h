@@ -1,0 +1,104 @@
+// The window library's wiring: window records and the library's state, the window class
+// procedure and its message handler, the checks on where a message comes from, focus steps and
+// positions. Applications use runtime/gui/gui.h.
+#pragma once
+
+#include "runtime/core/internal/core.h"
+#include "runtime/gui/gui.h"
+
+// A handler leaves the message alone; the default procedure is to run.
+constexpr LRESULT NOT_HANDLED = -791621423;
+// A user window callback lets the runtime's own handling go on.
+constexpr LRESULT USER_DEFAULT = -522133279;
+
+// Commands of every window's accelerator table.
+constexpr WORD ID_FOCUS_NEXT = 64001;
+constexpr WORD ID_FOCUS_PREVIOUS = 64002;
+
+// Window properties.
+constexpr wchar_t kWindowIdProperty[] = L"Tavi_WindowID";     // identity + 1
+constexpr wchar_t kFocusProperty[] = L"Tavi_Focus";           // focus at the last deactivation
+constexpr wchar_t kDropAcceptProperty[] = L"Tavi_DropAccept"; // set while an OLE drop target
+constexpr wchar_t kMdiGadgetProperty[] = L"Tavi_MDI_Gadget";  // MDI client of a frame window
+constexpr wchar_t kHotkeyProperty[] = L"Tavi_Hotkey";         // marks a shortcut-key gadget
+
+// Runtime messages besides the Windows ones.
+constexpr UINT kTrayCallbackMessage = 12501; // tray icon callback, mouse message in lParam
+constexpr UINT kGadgetMessage = 13120;       // addressed to a gadget, its control in lParam
+
+using WindowCallback = LRESULT (*)(HWND handle, UINT message, WPARAM wParam, LPARAM lParam);
+using EraseCallback = LRESULT (*)(WPARAM device_context, HWND handle);
+// Sees every retrieved message first; non-zero keeps it from translation and dispatch.
+using MessageHook = BOOL (*)(MSG* message, WPARAM wParam, LPARAM lParam);
+
+// One live window; allocated zeroed by the window registry.
+struct WindowRecord {
+    HWND handle; // live while not null
+    ACCEL* accel_entries;
+    HACCEL accel_table;
+    WindowCallback callback;
+    int32_t accel_count;
+    HBRUSH background;
+    HWND mdi_client;
+    EraseCallback erase_callback;
+    uint16_t min_width;
+    uint16_t min_height;
+    uint16_t max_width;
+    uint16_t max_height;
+    int32_t minmax_state; // 1 while minimised or maximised
+    int32_t ready;        // 1 once Window_Open has finished
+};
+
+// The window library's state block.
+struct WindowState {
+    WPARAM last_wparam; // of the last message Event_Wait retrieved
+    LPARAM last_lparam;
+    WindowCallback global_callback;
+};
+
+// The window library's second state block: the hook Event_Wait offers each message to.
+struct WindowHooks {
+    MessageHook message_hook;
+};
+
+// Moves a window to the centre of the primary screen or of `reference`.
+void Window_CenterPosition(HWND handle, uint32_t flags, HWND reference);
+// The ShowWindow command for a maximised, minimised or normal window, activated or not
+// (SW_MAXIMIZE and SW_SHOWMAXIMIZED are the same command).
+int Window_ShowCommand(bool maximized, bool minimized, bool no_activate);
+// 5 when desktop composition is on, else 0; the system is asked once, on the first call.
+int32_t Window_CaptionOffset();
+void Window_Init();
+void Window_End();
+
+ObjectRegistry* Window_Registry();
+WindowState* Window_State();
+WindowHooks* Window_Hooks();
+// The number of the window that owns `handle` by its "Tavi_WindowID" property, or -1.
+int64_t Window_NumberOf(HWND handle);
+// "WindowClass_<identity>", written into `buffer`.
+void Window_ClassName(int64_t identity, wchar_t (&buffer)[40]);
+
+// The window class procedure of every runtime window and the message handler behind it.
+LRESULT CALLBACK Window_ClassProc(HWND handle, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT Window_HandleMessage(HWND handle, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Whether the message being handled comes from this thread: sent by it or dispatched by its
+// loop, not sent from another thread or process. While the thread handles a message sent from
+// elsewhere, what it sends itself meanwhile counts as from elsewhere too.
+bool Window_SentByThisThread();
+// WM_NCCREATE, WM_CREATE, WM_DESTROY and WM_NCDESTROY: the system sends them, on the thread
+// that creates or destroys the window.
+bool Window_IsLifeMessage(UINT message);
+// Whether `message` creates or destroys a window (WM_NCCREATE, WM_CREATE, WM_DESTROY,
+// WM_NCDESTROY) and was sent from another thread or process: a forgery, which every window
+// procedure of the runtime refuses before it touches anything.
+bool Window_LifeMessageFromElsewhere(UINT message);
+// Whether `control` is a window of this thread inside `window` (a child or deeper descendant).
+bool Window_IsChildControl(HWND window, HWND control);
+
+// Moves the keyboard focus to the next (0) or previous (non-zero) tab stop of the active window.
+void Focus_Step(int backwards);
+
+// Vertical resolution of the screen in dots per inch, 96 without a display device context.
+int Font_ScreenDpiY();
