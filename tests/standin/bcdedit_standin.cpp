@@ -22,6 +22,7 @@
 //   KV_STANDIN_LIFETIME_MS  the longest it runs (30 s by default), so that a test waiting for
 //                        it, or an echo on an input nobody closes, never waits for ever
 #include "large_output.h"
+#include "support/utf8.h"
 
 #include <windows.h>
 
@@ -32,22 +33,12 @@
 
 namespace {
 
+using driver::Utf8;
+
 std::wstring Variable(const wchar_t* name) {
     wchar_t buffer[32768];
     const DWORD length = GetEnvironmentVariableW(name, buffer, 32768);
     return length && length < 32768 ? std::wstring(buffer, length) : std::wstring();
-}
-
-std::string Utf8(const std::wstring& text) {
-    if (text.empty()) {
-        return {};
-    }
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string bytes(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size,
-                        nullptr, nullptr);
-    return bytes;
 }
 
 int HexDigit(wchar_t c) {

@@ -2,6 +2,8 @@
 // caption, reads their texts and sends real keys and clicks.
 #pragma once
 
+#include "support/utf8.h"
+
 #include <windows.h>
 
 #include <string>
@@ -72,8 +74,6 @@ DWORD WindowCountOf(DWORD process_id);
 
 // The whole content of a file, or nothing when it cannot be read.
 std::string FileBytes(const std::wstring& path);
-// UTF-8 form of a UTF-16 text.
-std::string Utf8(const std::wstring& text);
 
 // Folder of the running test executable, with a final backslash.
 std::wstring OwnFolder();
