@@ -55,16 +55,17 @@ kv_install_packages() {
         "${missing[@]}" >/dev/null
 }
 
-# Configures and builds `KV_BUILD` (tests included, warnings as errors). Each tool keeps the
-# folder in use (a shared lock) until it ends, so that nothing is relinked under a running test;
-# tools run side by side while the build is up to date, and a build that has work to do waits
-# until no other tool uses the folder.
+# Configures `KV_BUILD` (tests included, warnings as errors) and builds the given targets, or
+# everything. Each tool keeps the folder in use (a shared lock) until it ends, so that nothing
+# is relinked under a running test; tools run side by side while the build is up to date, and a
+# build that has work to do waits until no other tool uses the folder.
 kv_build() {
+    local targets=("$@")
     mkdir -p "$KV_BUILD"
     exec 9>"$KV_BUILD/.build.lock"
     flock -s 9
     if grep -qs '^KESTREVEL_WARNINGS_AS_ERRORS:BOOL=ON$' "$KV_BUILD/CMakeCache.txt" &&
-        ninja -C "$KV_BUILD" -n 2>/dev/null | grep -q '^ninja: no work to do'; then
+        ninja -C "$KV_BUILD" -n "${targets[@]}" 2>/dev/null | grep -q '^ninja: no work to do'; then
         return
     fi
     flock -u 9
@@ -75,7 +76,7 @@ kv_build() {
     cmake -S "$KV_ROOT" -B "$KV_BUILD" -G Ninja \
         -DCMAKE_TOOLCHAIN_FILE="$KV_ROOT/cmake/mingw-w64-x86_64.cmake" \
         -DCMAKE_BUILD_TYPE=MinSizeRel -DKESTREVEL_WARNINGS_AS_ERRORS=ON >/dev/null
-    cmake --build "$KV_BUILD" -- -j"$(nproc)"
+    cmake --build "$KV_BUILD" -- -j"$(nproc)" "${targets[@]}"
     flock -s 9
 }
 
@@ -154,7 +155,7 @@ kv_windows_path() {
 # current policy in a small file as the real tool keeps it in the boot store.
 kv_install_standin() {
     local standin=$KV_BUILD/standin/system32/bcdedit.exe
-    [ -f "$standin" ] || kv_fail "the stand-in tool $standin is missing (built with the tests)"
+    [ -f "$standin" ] || kv_fail "the stand-in tool $standin is missing"
     cp "$standin" "$WINEPREFIX/drive_c/windows/system32/bcdedit.exe"
 }
 
