@@ -78,7 +78,6 @@ void ReadThroughput(size_t bytes) {
     const intptr_t program =
         Program_Launch(process_test::StandinPath().c_str(), L"", L"", kToolFlags);
     size_t line_count = 0;
-    size_t characters = 0;
     std::wstring text;
     text.reserve(bytes);
     while (Program_IsRunning(program)) {
@@ -86,7 +85,6 @@ void ReadThroughput(size_t bytes) {
             RtStringOwner line(Program_ReadLine(program));
             text += line.get();
             text += L'\n';
-            characters += String_Length(line.get());
             ++line_count;
         }
     }
