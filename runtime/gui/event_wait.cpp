@@ -5,6 +5,7 @@
 #include <richedit.h>
 
 #include <cwchar>
+#include <iterator>
 
 namespace {
 
@@ -33,8 +34,8 @@ bool RichEditWantsTab(HWND focus) {
     if (!KeyDown(VK_TAB) || AnyModifierDown()) {
         return false;
     }
-    wchar_t class_name[5] = {};
-    GetClassNameW(focus, class_name, 5);
+    wchar_t class_name[5] = {}; // "Rich" and the terminator
+    GetClassNameW(focus, class_name, static_cast<int>(std::size(class_name)));
     if (std::wcsncmp(class_name, L"Rich", 4) != 0) {
         return false;
     }

@@ -6,8 +6,10 @@ struct FontRecord {
     HFONT font; // live while not null
 };
 
+constexpr int32_t kFontGrowthStep = 16;
+
 ObjectRegistry* font_registry = nullptr;
-int screen_dpi_y = 96;
+int screen_dpi_y = USER_DEFAULT_SCREEN_DPI;
 
 void Font_Release(int64_t identity) {
     if (identity == ANY_NUMBER) {
@@ -23,9 +25,9 @@ void Font_Release(int64_t identity) {
 } // namespace
 
 void Font_Init() {
-    font_registry = Objects_NewRegistry(sizeof(FontRecord), 16, Font_Release);
+    font_registry = Objects_NewRegistry(sizeof(FontRecord), kFontGrowthStep, Font_Release);
     // Without a display device context the usual 96 dots per inch are assumed.
-    screen_dpi_y = 96;
+    screen_dpi_y = USER_DEFAULT_SCREEN_DPI;
     if (HDC display = CreateDCW(L"DISPLAY", nullptr, nullptr, nullptr)) {
         screen_dpi_y = GetDeviceCaps(display, LOGPIXELSY);
         DeleteDC(display);

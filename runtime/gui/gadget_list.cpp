@@ -2,6 +2,8 @@
 // state hung on every window that has been a gadget list.
 #include "runtime/gui/internal/gadgets.h"
 
+#include <iterator>
+
 namespace {
 
 constexpr int32_t kInitialStackCapacity = 10;
@@ -39,7 +41,7 @@ GadgetListState* GadgetList_State() {
 }
 
 void GadgetList_Init() {
-    String_Numbers(property_name, 48, L"Tavi_GadgetStack_",
+    String_Numbers(property_name, std::size(property_name), L"Tavi_GadgetStack_",
                    {reinterpret_cast<int64_t>(Runtime_Module())});
     list_state = static_cast<GadgetListState*>(
         Objects_NewState(sizeof(GadgetListState), InitListState, FreeListState));

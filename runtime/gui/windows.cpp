@@ -4,9 +4,14 @@
 
 #include <ole2.h>
 
+#include <iterator>
+
 namespace {
 
 constexpr int32_t kWindowGrowthStep = 16;
+// With desktop composition, a sizeable captioned window opens this far left of where it was
+// asked for, so that its visible frame lands there.
+constexpr int32_t kCompositionCaptionOffset = 5;
 constexpr int32_t kAcceleratorCount = 2;
 // Runtime bits that share the style's space: they never reach CreateWindowExW, nor the frame
 // size.
@@ -87,8 +92,8 @@ int64_t Window_NumberOf(HWND handle) {
     return reinterpret_cast<int64_t>(GetPropW(handle, kWindowIdProperty)) - 1;
 }
 
-void Window_ClassName(int64_t identity, wchar_t (&buffer)[40]) {
-    String_Numbers(buffer, 40, L"WindowClass_", {identity});
+void Window_ClassName(int64_t identity, wchar_t (&buffer)[WINDOW_CLASS_NAME_LENGTH]) {
+    String_Numbers(buffer, std::size(buffer), L"WindowClass_", {identity});
 }
 
 int32_t Window_CaptionOffset() {
@@ -101,7 +106,7 @@ int32_t Window_CaptionOffset() {
             query(&composition_enabled);
         }
     }
-    return composition_enabled ? 5 : 0;
+    return composition_enabled ? kCompositionCaptionOffset : 0;
 }
 
 int64_t Window_Open(int64_t number, int32_t x, int32_t y, int32_t inner_width, int32_t inner_height,
@@ -113,7 +118,7 @@ int64_t Window_Open(int64_t number, int32_t x, int32_t y, int32_t inner_width, i
     }
     const int64_t identity = number == ANY_NUMBER ? reinterpret_cast<int64_t>(record) : number;
     HINSTANCE module = Runtime_Module();
-    wchar_t class_name[40];
+    wchar_t class_name[WINDOW_CLASS_NAME_LENGTH];
     Window_ClassName(identity, class_name);
 
     // A class of that name that is still registered is simply used.
@@ -199,7 +204,7 @@ void Window_Close(int64_t number) {
     } else {
         // Destroying the window destroys its gadgets too.
         DestroyWindow(handle);
-        wchar_t class_name[40];
+        wchar_t class_name[WINDOW_CLASS_NAME_LENGTH];
         Window_ClassName(number, class_name);
         UnregisterClassW(class_name, Runtime_Module());
     }

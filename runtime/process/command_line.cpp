@@ -3,13 +3,19 @@
 
 #include <cwchar>
 
+namespace {
+
+// Two quotes around the path, one blank before the parameters and the terminator, at most.
+constexpr size_t kCommandLineExtraUnits = 4;
+
+} // namespace
+
 wchar_t* Program_BuildCommandLine(const wchar_t* program_path, const wchar_t* parameters) {
     const wchar_t* path = program_path ? program_path : L"";
     const wchar_t* params = parameters ? parameters : L"";
     const size_t path_length = std::wcslen(path);
     const size_t params_length = std::wcslen(params);
-    // Two quotes, one blank and the terminator at most.
-    const size_t units = path_length + params_length + 4;
+    const size_t units = path_length + params_length + kCommandLineExtraUnits;
     auto* line = static_cast<wchar_t*>(Runtime_Alloc(units * sizeof(wchar_t)));
     if (!line) {
         return nullptr;

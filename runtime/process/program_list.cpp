@@ -4,6 +4,8 @@
 
 namespace {
 
+constexpr int32_t kHandleGrowthStep = 4;
+
 struct RunnerState {
     ObjectRegistry* handle_objects;
 };
@@ -46,7 +48,7 @@ void Program_Init() {
         static_cast<RunnerState*>(Objects_NewState(sizeof(RunnerState), nullptr, nullptr));
     if (runner_state) {
         runner_state->handle_objects =
-            Objects_NewRegistry(sizeof(HandleObject), 4, ReleaseHandleObject);
+            Objects_NewRegistry(sizeof(HandleObject), kHandleGrowthStep, ReleaseHandleObject);
     }
     program_list = nullptr;
     InitializeCriticalSection(&program_list_lock);

@@ -16,6 +16,8 @@ constexpr size_t kCharacterTail = 3;
 // Line lengths go to the system's conversions as int.
 static_assert((PROGRAM_LONGEST_LINE + kCharacterTail) * sizeof(wchar_t) <= INT_MAX);
 static_assert(PROGRAM_LONGEST_LINE % kLineGrowth == 0);
+// The most bytes one look into the pipe copies.
+constexpr unsigned kLongestPeek = 1u << 20;
 constexpr uint16_t kLineFeed = 0x0A;
 constexpr uint16_t kCarriageReturn = 0x0D;
 
@@ -126,7 +128,7 @@ struct LookAhead {
 
 LookAhead Peek(HANDLE pipe, const LineBuffer& line, char* place, size_t room) {
     DWORD copied = 0;
-    const DWORD bytes = static_cast<DWORD>(std::min<size_t>(room * line.unit_size(), 1u << 20));
+    const DWORD bytes = static_cast<DWORD>(std::min<size_t>(room * line.unit_size(), kLongestPeek));
     if (!PeekNamedPipe(pipe, place, bytes, &copied, nullptr, nullptr)) {
         return {0, 0};
     }

@@ -77,7 +77,8 @@ WindowHooks* Window_Hooks();
 // The number of the window that owns `handle` by its "Tavi_WindowID" property, or -1.
 int64_t Window_NumberOf(HWND handle);
 // "WindowClass_<identity>", written into `buffer`.
-void Window_ClassName(int64_t identity, wchar_t (&buffer)[40]);
+constexpr size_t WINDOW_CLASS_NAME_LENGTH = 40;
+void Window_ClassName(int64_t identity, wchar_t (&buffer)[WINDOW_CLASS_NAME_LENGTH]);
 
 // The window class procedure of every runtime window and the message handler behind it.
 LRESULT CALLBACK Window_ClassProc(HWND handle, UINT message, WPARAM wParam, LPARAM lParam);
