@@ -2,14 +2,12 @@
 # that cmake/mingw-w64-x86_64.cmake uses: GCC's C++ library (posix thread model, which GoogleTest
 # needs for std::mutex), the mingw-w64 headers and libraries, its resource compiler and archiver;
 # test executables run through Wine. A second compiler catches what one accepts by accident.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-target.cmake)
 
 set(CMAKE_C_COMPILER clang)
 set(CMAKE_CXX_COMPILER clang++)
 set(CMAKE_C_COMPILER_TARGET x86_64-w64-mingw32)
 set(CMAKE_CXX_COMPILER_TARGET x86_64-w64-mingw32)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
 # The mingw-w64 archiver, not the LLVM one that CMake would pick for clang.
 set(CMAKE_AR /usr/bin/x86_64-w64-mingw32-ar)
 set(CMAKE_RANLIB /usr/bin/x86_64-w64-mingw32-ranlib)
@@ -27,12 +25,3 @@ set(KESTREVEL_MINGW_LINK "-fuse-ld=lld -L${KESTREVEL_MINGW_GCC_DIR} -pthread")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "${KESTREVEL_MINGW_LINK}")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "${KESTREVEL_MINGW_LINK}")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "${KESTREVEL_MINGW_LINK}")
-
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-
-if(NOT DEFINED CMAKE_CROSSCOMPILING_EMULATOR)
-  set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)
-endif()

@@ -1,17 +1,6 @@
-# Cross-compiles for 64-bit Windows with mingw-w64 (posix thread model, which
-# GoogleTest needs for std::mutex) and runs the test executables through Wine.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
+# Cross-compiles for 64-bit Windows with mingw-w64 GCC (posix thread model, which GoogleTest
+# needs for std::mutex) and runs the test executables through Wine.
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-target.cmake)
 
 set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
 set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-
-if(NOT DEFINED CMAKE_CROSSCOMPILING_EMULATOR)
-  set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)
-endif()
