@@ -109,7 +109,7 @@ HWND GadgetList_Use(HWND window) {
 }
 
 LRESULT CALLBACK GadgetList_WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (Window_LifeMessageFromElsewhere(message)) {
+    if (Window_LifeMessageFromElsewhere(window, message)) {
         return 0; // the snapshot and the subclass stay
     }
     const wchar_t* property = property_name;

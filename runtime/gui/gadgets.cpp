@@ -58,7 +58,7 @@ int64_t Gadget_Attach(int64_t number, GadgetRecord* record, HWND control, const 
 LRESULT CALLBACK Gadget_WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     // A gadget ends only through its release or its window's: neither a forged life message
     // nor a WM_CLOSE, which the control's default procedure would answer by destroying it.
-    if (Window_LifeMessageFromElsewhere(message) || message == WM_CLOSE) {
+    if (Window_LifeMessageFromElsewhere(window, message) || message == WM_CLOSE) {
         return 0;
     }
     const LONG_PTR identity = GetWindowLongPtrW(window, GWLP_ID);
@@ -104,6 +104,7 @@ void Gadget_Free(int64_t identity) {
     }
     // The record is cleared by the control's WM_NCDESTROY, not here.
     if (auto* record = static_cast<GadgetRecord*>(Objects_Get(gadget_registry, identity))) {
+        WindowLifeScope ending(record->control);
         DestroyWindow(record->control);
     }
 }
@@ -126,6 +127,7 @@ void Gadget_InitCommonControls() {
 void Gadget_End() {
     GadgetListState* state = GadgetList_State();
     if (state && state->auxiliary) {
+        WindowLifeScope ending(state->auxiliary);
         DestroyWindow(state->auxiliary);
         state->auxiliary = nullptr;
     }

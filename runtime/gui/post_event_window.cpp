@@ -54,7 +54,7 @@ UINT Event_PostMessageId() {
 LRESULT CALLBACK Event_PostWindowProc(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
     // The window lives from Event_Init to Event_End: a forged life message changes nothing, and a
     // close (which the default procedure answers by destroying the window) is not passed on.
-    if (Window_LifeMessageFromElsewhere(message) || message == WM_CLOSE) {
+    if (Window_LifeMessageFromElsewhere(handle, message) || message == WM_CLOSE) {
         return 0;
     }
     if (message == WM_NCDESTROY && handle == post_window) {
@@ -105,6 +105,7 @@ void Event_MakePostWindow() {
     // Never shown: it only receives the post-event message. As a message-only window it needs
     // nothing of the display (the program's first window would otherwise pay the display's
     // start-up twice over), and no other program finds it by enumerating the desktop's windows.
+    WindowLifeScope making;
     post_window = CreateWindowExW(0, kPostEventClass, nullptr, WS_CAPTION, 0, 0, 1, 1, HWND_MESSAGE,
                                   nullptr, module, nullptr);
     post_message = RegisterWindowMessageW(kPostEventMessage);
@@ -112,6 +113,7 @@ void Event_MakePostWindow() {
 
 void Event_DestroyPostWindow() {
     if (post_window) {
+        WindowLifeScope ending(post_window);
         DestroyWindow(post_window);
         post_window = nullptr;
     }

@@ -80,15 +80,21 @@ LRESULT OnSize(const Owner& owner, HWND handle, WPARAM kind) {
     return 0;
 }
 
+// Only a control of the window itself is remembered and given the focus back: a deactivation
+// that another program makes up while the focus is elsewhere (on a message box's button, say)
+// must not leave a window of another owner, or a vanished one, to be focused later.
 LRESULT OnActivate(const Owner& owner, HWND handle, WPARAM wParam) {
     if (LOWORD(wParam) != WA_INACTIVE) {
         // The control that had the focus when the window was left gets it back.
-        if (HWND saved = static_cast<HWND>(GetPropW(handle, kFocusProperty))) {
+        auto saved = static_cast<HWND>(GetPropW(handle, kFocusProperty));
+        if (Window_IsChildControl(handle, saved)) {
             SetFocus(saved);
         }
         Post(EVENT_WINDOW_ACTIVATED, owner);
     } else {
-        SetPropW(handle, kFocusProperty, GetFocus());
+        if (HWND focus = GetFocus(); Window_IsChildControl(handle, focus)) {
+            SetPropW(handle, kFocusProperty, focus);
+        }
         Event_KeyboardCues(handle, 0);
         Post(EVENT_WINDOW_DEACTIVATED, owner);
     }
@@ -241,7 +247,7 @@ WindowCallback UserCallback(const WindowRecord* record) {
 } // namespace
 
 LRESULT Window_HandleMessage(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (Window_LifeMessageFromElsewhere(message)) {
+    if (Window_LifeMessageFromElsewhere(handle, message)) {
         return 0; // refused before anything is touched
     }
     const Owner owner = FindOwner(handle);

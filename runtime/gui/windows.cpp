@@ -142,9 +142,13 @@ int64_t Window_Open(int64_t number, int32_t x, int32_t y, int32_t inner_width, i
         x -= Window_CaptionOffset();
     }
 
-    HWND handle = CreateWindowExW(style.ex_style, class_name, title ? title : L"",
-                                  style.style & kCreateStyleMask, x, y, outer.right - outer.left,
-                                  outer.bottom - outer.top, parent, nullptr, module, nullptr);
+    HWND handle = nullptr;
+    {
+        WindowLifeScope making;
+        handle = CreateWindowExW(style.ex_style, class_name, title ? title : L"",
+                                 style.style & kCreateStyleMask, x, y, outer.right - outer.left,
+                                 outer.bottom - outer.top, parent, nullptr, module, nullptr);
+    }
     record->handle = handle;
     if (!handle) {
         UnregisterClassW(class_name, module);
@@ -199,6 +203,7 @@ void Window_Close(int64_t number) {
     if (RemovePropW(handle, kDropAcceptProperty)) {
         RevokeDragDrop(handle);
     }
+    WindowLifeScope ending(handle);
     if (mdi_client) {
         SendMessageW(mdi_client, WM_MDIDESTROY, reinterpret_cast<WPARAM>(handle), 0);
     } else {

@@ -124,6 +124,11 @@ TEST_F(KeyboardFocus, TheFocusComesBackWhenTheWindowIsActivatedAgain) {
     EXPECT_FALSE(QueuedOf(EVENT_WINDOW_DEACTIVATED).empty());
     EXPECT_EQ(QueuedOf(EVENT_WINDOW_DEACTIVATED).front().window, 1);
 
+    // A deactivation made up while the focus is in the other window remembers nothing of it.
+    SetFocus(ControlOf(Button_Create(3, 5, 5, 90, 24, L"c")));
+    SendMessageW(window, WM_ACTIVATE, WA_INACTIVE, 0);
+    EXPECT_EQ(GetPropW(window, L"Tavi_Focus"), second);
+
     ClearQueue();
     ASSERT_TRUE(Activate(window));
     EXPECT_EQ(GetFocus(), second);

@@ -42,6 +42,18 @@ std::vector<int64_t> SizeCodesQueued() {
     return codes;
 }
 
+// Takes the guard away, as a system that refuses the hook leaves it, and puts it back.
+class GuardRemoved {
+  public:
+    GuardRemoved() {
+        Event_UnguardPostedMessages();
+        EXPECT_FALSE(Event_PostsGuarded());
+    }
+    ~GuardRemoved() { EXPECT_TRUE(Event_GuardPostedMessages()); }
+    GuardRemoved(const GuardRemoved&) = delete;
+    GuardRemoved& operator=(const GuardRemoved&) = delete;
+};
+
 HWND Child(HWND parent, const wchar_t* class_name, INT_PTR id) {
     return CreateWindowExW(0, class_name, L"", WS_CHILD, 0, 0, 10, 10, parent,
                            reinterpret_cast<HMENU>(id), Runtime_Module(), nullptr);
@@ -176,14 +188,14 @@ TEST_F(WindowMessages, NoMessagePassesForAnEvent) {
 
     // Without the guard (the system may refuse the hook), the loop drops them itself, and no
     // address in a notification is read, not even in a loop the runtime does not run.
-    Event_UnguardPostedMessages();
-    ASSERT_FALSE(Event_PostsGuarded());
-    seen = forge_and_wait();
-    EXPECT_EQ(std::count_if(seen.begin(), seen.end(), is_event), 0);
-    ASSERT_TRUE(PostMessageW(window, WM_NOTIFY, 0, 0x10));
-    PumpMessages(50);
-    SendMessageW(window, WM_NOTIFY, 0, 0x10);
-    EXPECT_TRUE(Event_GuardPostedMessages());
+    {
+        GuardRemoved unguarded;
+        seen = forge_and_wait();
+        EXPECT_EQ(std::count_if(seen.begin(), seen.end(), is_event), 0);
+        ASSERT_TRUE(PostMessageW(window, WM_NOTIFY, 0, 0x10));
+        PumpMessages(50);
+        SendMessageW(window, WM_NOTIFY, 0, 0x10);
+    }
     EXPECT_TRUE(Queued().empty());
     EXPECT_TRUE(IsWindow(window));
 }
@@ -234,6 +246,41 @@ TEST_F(WindowMessages, OnlyThisThreadMakesOrEndsAWindowsLife) {
     ClearQueue();
     SendMessageW(window, WM_COMMAND, MAKEWPARAM(7, BN_CLICKED), reinterpret_cast<LPARAM>(button));
     EXPECT_EQ(Queued(), (std::vector<Event>{{EVENT_GADGET, 7, 5, BN_CLICKED}}));
+
+    // Without the guard (the system may refuse the hook), a posted one that a loop the runtime
+    // does not run dispatches changes nothing either.
+    {
+        GuardRemoved unguarded;
+        for (HWND target : {window, button}) {
+            PostMessageW(target, WM_NCDESTROY, 0, 0);
+        }
+        PumpMessages(50);
+    }
+    EXPECT_NE(GetPropW(window, GadgetList_PropertyName()), nullptr);
+    EXPECT_NE(Objects_Get(Gadget_Registry(), 7), nullptr);
+
+    // The runtime's own ending and making of windows counts, also while the thread handles a
+    // message sent from another thread (when all it sends itself looks as if sent from there).
+    Window_State()->global_callback = [](HWND, UINT message, WPARAM, LPARAM) -> LRESULT {
+        if (message == WM_APP) {
+            Gadget_Free(7);
+            Window_Open(9, 100, 300, 100, 50, L"made", WS_CAPTION);
+        }
+        return USER_DEFAULT;
+    };
+    std::atomic<bool> done{false};
+    std::thread asker([&done, window] {
+        SendMessageTimeoutW(window, WM_APP, 0, 0, SMTO_NORMAL, 5000, nullptr);
+        done = true;
+    });
+    while (!done) {
+        PumpMessages(20);
+    }
+    asker.join();
+    Window_State()->global_callback = nullptr;
+    EXPECT_FALSE(IsWindow(button));
+    EXPECT_EQ(Objects_Get(Gadget_Registry(), 7), nullptr) << "the ended gadget's record went";
+    EXPECT_NE(HandleOf(9), nullptr) << "the window was made";
 }
 
 TEST_F(WindowMessages, TargetsAreMatchedToTheirOwningWindow) {

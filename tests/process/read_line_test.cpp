@@ -114,6 +114,9 @@ TEST(ProgramReadLine, LongLinesComeBackWhole) {
     EXPECT_EQ(OneLine(L"l", longest, L"\\nnext\\n"), (Lines{whole, L"0l+next"}));
     EXPECT_EQ(OneLine(L"l", longest, L"\\n", 0, longest), (Lines{whole}));
     EXPECT_EQ(OneLine(L"l", longest, L"x\\n", 0, longest), (Lines{whole, L"0l+x"}));
+    // The unit read to see that the line goes on is output that still waits, also when it is
+    // the last one the child wrote.
+    EXPECT_EQ(OneLine(L"l", longest, L"x"), (Lines{whole, L"0l+x"}));
     // A piece never ends inside a character: a UTF-8 sequence or a surrogate pair that its end
     // would cut stays whole in it.
     const std::wstring cut = std::to_wstring(longest - 1) + L"l+";

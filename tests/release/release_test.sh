@@ -20,9 +20,15 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 sign() { "$tools/sign" --cert "$work/cert.pem" --key "$work/key.pem" --ca "$work/cert.pem" "$1" "$2"; }
 check() { "$tools/check-download" --ca "$work/cert.pem" "$1" "$unsigned"; }
+# The download is refused, for the given reason when one is given.
 refused() {
-    if check "$1"; then
+    if check "$1" 2>"$work/said"; then
         echo "FAILED: $2 passed the check"
+        exit 1
+    fi
+    if [ -n "${3:-}" ] && ! grep -q "$3" "$work/said"; then
+        cat "$work/said"
+        echo "FAILED: $2 was refused, but not because $3"
         exit 1
     fi
 }
@@ -64,18 +70,41 @@ refused "$work/readme.zip" "a zip whose read-me is not the source's"
 # A download is what its name says, and that from its first byte to its last.
 mkdir "$work/tampered"
 cat "$work/other-signed.exe" "$work/published/$zip" >"$work/tampered/Kestrevel.exe"
-refused "$work/tampered/Kestrevel.exe" "another program with the genuine zip behind it"
+refused "$work/tampered/Kestrevel.exe" "another program with the genuine zip behind it" \
+    "also an archive"
 cat "$work/other-signed.exe" "$work/published/$zip" >"$work/tampered/$zip"
-refused "$work/tampered/$zip" "a zip with bytes before its first entry"
+refused "$work/tampered/$zip" "a zip with bytes before its first entry" "begin with an entry"
 cat "$work/published/$zip" "$work/other-signed.exe" >"$work/tampered/after.zip"
-refused "$work/tampered/after.zip" "a zip with bytes after its end"
+refused "$work/tampered/after.zip" "a zip with bytes after its end" "bytes lie"
+# The genuine entries with other bytes hidden in the archive's comment, in an extra field, or a
+# second program under the same name.
+/usr/bin/python3 -W ignore - "$work/published/$zip" "$work/tampered" <<'PY'
+import os, sys, zipfile
+source, out = sys.argv[1], sys.argv[2]
+with zipfile.ZipFile(source) as genuine:
+    entries = [(info, genuine.read(info)) for info in genuine.infolist()]
+def repack(name, comment=b"", extra=b"", twice=False):
+    with zipfile.ZipFile(os.path.join(out, name), "w") as packed:
+        packed.comment = comment
+        for info, content in entries + (entries[:1] if twice else []):
+            entry = zipfile.ZipInfo(info.filename, info.date_time)
+            entry.extra = extra
+            packed.writestr(entry, content)
+repack("comment.zip", comment=b"PK\x05\x06" + bytes(18))
+repack("extra.zip", extra=b"\x99\x99\x04\x00MZ!!")
+repack("twice.zip", twice=True)
+PY
+refused "$work/tampered/comment.zip" "a zip with other bytes in its comment" "its comment"
+refused "$work/tampered/extra.zip" "a zip with an extra field" "not stored whole"
+refused "$work/tampered/twice.zip" "a zip with a second program of the same name" "other files"
 /usr/bin/python3 -c 'import sys, zipfile
 with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED) as z:
     z.write(sys.argv[2], "Kestrevel.exe"); z.write(sys.argv[3], "LISEZMOI.txt")' \
     "$work/tampered/deflated.zip" "$work/Kestrevel.exe" "$work/extra/LISEZMOI.txt"
-refused "$work/tampered/deflated.zip" "a zip whose entries are compressed"
+refused "$work/tampered/deflated.zip" "a zip whose entries are compressed" "not stored whole"
 cp "$work/published/$zip" "$work/tampered/release.bin"
-refused "$work/tampered/release.bin" "a download whose name says neither program nor zip"
+refused "$work/tampered/release.bin" "a download whose name says neither program nor zip" \
+    "neither a program"
 
 # BUILDINFO: what built it, the same from one packing to the next, outside SHA256SUMS.
 "$tools/pack" "$work/Kestrevel.exe" "$work/again"

@@ -92,9 +92,27 @@ bool Window_SentByThisThread();
 // that creates or destroys the window.
 bool Window_IsLifeMessage(UINT message);
 // Whether `message` creates or destroys a window (WM_NCCREATE, WM_CREATE, WM_DESTROY,
-// WM_NCDESTROY) and was sent from another thread or process: a forgery, which every window
-// procedure of the runtime refuses before it touches anything.
-bool Window_LifeMessageFromElsewhere(UINT message);
+// WM_NCDESTROY) and is a forgery, which every window procedure of the runtime refuses before it
+// touches anything. It is genuine while the runtime itself makes a window or ends `window` (or
+// a window it belongs to), whatever else the thread is doing; otherwise only when this thread
+// sent it, which can be told only while the guard turns posted ones away.
+bool Window_LifeMessageFromElsewhere(HWND window, UINT message);
+
+// Marks the runtime's own making of a window (`ending` null) or ending of `ending` and its
+// children on this thread, for as long as it lives. While a thread handles a message sent from
+// elsewhere, what it sends itself meanwhile looks as if it came from elsewhere too: the mark
+// lets the life messages of the runtime's own CreateWindowExW and DestroyWindow through anyway.
+class WindowLifeScope {
+  public:
+    explicit WindowLifeScope(HWND ending = nullptr);
+    ~WindowLifeScope();
+    WindowLifeScope(const WindowLifeScope&) = delete;
+    WindowLifeScope& operator=(const WindowLifeScope&) = delete;
+
+  private:
+    HWND ending_ = nullptr;
+    bool counted_ = false;
+};
 // Whether `control` is a window of this thread inside `window` (a child or deeper descendant).
 bool Window_IsChildControl(HWND window, HWND control);
 
