@@ -164,11 +164,10 @@ LRESULT OnGetMinMaxInfo(const Owner& owner, HWND handle, LPARAM lParam) {
 }
 
 // The header is read only when one of our own controls can have sent it: the system does not
-// copy a notification from another process, so its lParam would be that process's address, and
-// without the guard a posted one cannot be told from a sent one.
+// copy a notification from another process, so its lParam would be that process's address.
 LRESULT OnNotify(HWND handle, WPARAM wParam, LPARAM lParam) {
     const auto* header = reinterpret_cast<const NMHDR*>(lParam);
-    if (!header || !Event_PostsGuarded() || !Window_SentByThisThread()) {
+    if (!header || !Window_SentByThisThread()) {
         return 0; // ignored
     }
     return Gadget_ForwardMessage(header->hwndFrom, handle, WM_NOTIFY, wParam, lParam);

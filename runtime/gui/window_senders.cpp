@@ -71,7 +71,9 @@ bool Window_IsLifeMessage(UINT message) {
 }
 
 bool Window_SentByThisThread() {
-    return InSendMessageEx(nullptr) == ISMEX_NOSEND;
+    // Not sent from another thread or process; and not posted, which only the guard can tell,
+    // since a loop dispatches a posted message as a call from this thread.
+    return Event_PostsGuarded() && InSendMessageEx(nullptr) == ISMEX_NOSEND;
 }
 
 bool Window_LifeMessageFromElsewhere(HWND window, UINT message) {
@@ -79,9 +81,8 @@ bool Window_LifeMessageFromElsewhere(HWND window, UINT message) {
         return false;
     }
     // Only the thread that owns a window can create or destroy it, so a life message sent from
-    // another thread or process is a forgery; so is a posted one, which only the guard tells
-    // from one this thread sent (a loop dispatches it as a call from this thread).
-    return !(Event_PostsGuarded() && Window_SentByThisThread());
+    // another thread or process, or posted, is a forgery.
+    return !Window_SentByThisThread();
 }
 
 bool Window_IsChildControl(HWND window, HWND control) {

@@ -155,9 +155,10 @@ class InheritList {
 
 PipeMaker pipe_maker = CreatePipe;
 
-// Makes a pipe for one redirected stream. The end the program object keeps is protected so that
-// later children do not inherit it, or EOF would never reach us; the other end is the child's.
-bool MakePipe(PipeEnds& pipe, bool we_write, HANDLE* child_end) {
+// Redirects one of the child's streams to a new pipe. The end the program object keeps is
+// protected so that later children do not inherit it, or EOF would never reach us; the other end
+// is the child's. False when the pipe cannot be made.
+bool RedirectToPipe(ChildSetup& child, PipeEnds& pipe, bool we_write, HANDLE* child_end) {
     SECURITY_ATTRIBUTES inheritable{.nLength = sizeof(SECURITY_ATTRIBUTES),
                                     .lpSecurityDescriptor = nullptr,
                                     .bInheritHandle = TRUE};
@@ -166,6 +167,7 @@ bool MakePipe(PipeEnds& pipe, bool we_write, HANDLE* child_end) {
     }
     Program_ProtectHandle(we_write ? pipe.write.address() : pipe.read.address());
     *child_end = we_write ? pipe.read.get() : pipe.write.get();
+    child.Redirect();
     return true;
 }
 
@@ -222,23 +224,17 @@ bool ConnectStreams(ChildSetup& child, ChildStreams& streams, uint32_t flags,
     if (sender_output) {
         info.hStdInput = sender_output;
         child.Redirect();
-    } else if (keep_object && Has(flags, LAUNCH_WRITE_INPUT)) {
-        if (!MakePipe(streams.input, true, &info.hStdInput)) {
-            return false;
-        }
-        child.Redirect();
+    } else if (keep_object && Has(flags, LAUNCH_WRITE_INPUT) &&
+               !RedirectToPipe(child, streams.input, true, &info.hStdInput)) {
+        return false;
     }
-    if (keep_object && Has(flags, LAUNCH_READ_OUTPUT)) {
-        if (!MakePipe(streams.output, false, &info.hStdOutput)) {
-            return false;
-        }
-        child.Redirect();
+    if (keep_object && Has(flags, LAUNCH_READ_OUTPUT) &&
+        !RedirectToPipe(child, streams.output, false, &info.hStdOutput)) {
+        return false;
     }
-    if (keep_object && Has(flags, LAUNCH_READ_ERRORS)) {
-        if (!MakePipe(streams.errors, false, &info.hStdError)) {
-            return false;
-        }
-        child.Redirect();
+    if (keep_object && Has(flags, LAUNCH_READ_ERRORS) &&
+        !RedirectToPipe(child, streams.errors, false, &info.hStdError)) {
+        return false;
     }
     // The streams that are not redirected stay the caller's own.
     if (info.dwFlags & STARTF_USESTDHANDLES) {

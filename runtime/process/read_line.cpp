@@ -19,6 +19,20 @@ static_assert(PROGRAM_LONGEST_LINE % kLineGrowth == 0);
 // The most bytes one look into the pipe copies.
 constexpr unsigned kLongestPeek = 1u << 20;
 constexpr uint16_t kLineFeed = 0x0A;
+// UTF-16 surrogates, and the classes of UTF-8 bytes: a continuation byte has the top bits 10;
+// a lead byte of a 2-, 3- or 4-byte sequence lies in its range. Trail bytes of the double-byte
+// ANSI code pages begin at 0x40.
+constexpr uint16_t kHighSurrogateFirst = 0xD800;
+constexpr uint16_t kHighSurrogateLast = 0xDBFF;
+constexpr uint16_t kLowSurrogateFirst = 0xDC00;
+constexpr uint16_t kLowSurrogateLast = 0xDFFF;
+constexpr uint16_t kUtf8TopBits = 0xC0;
+constexpr uint16_t kUtf8Continuation = 0x80;
+constexpr uint16_t kUtf8Lead2First = 0xC2;
+constexpr uint16_t kUtf8Lead3First = 0xE0;
+constexpr uint16_t kUtf8Lead4First = 0xF0;
+constexpr uint16_t kUtf8Lead4Last = 0xF4;
+constexpr uint16_t kDbcsTrailFirst = 0x40;
 constexpr uint16_t kCarriageReturn = 0x0D;
 
 enum class TextFormat { Ansi, Utf8, Utf16 };
@@ -202,6 +216,10 @@ bool ReadUnit(HANDLE pipe, size_t unit_size, uint16_t* unit) {
     return true;
 }
 
+bool IsUtf8Continuation(uint16_t byte) {
+    return (byte & kUtf8TopBits) == kUtf8Continuation;
+}
+
 // How many units the character that ends the piece still lacks: 0 when it is whole.
 size_t MissingTail(const LineBuffer& line, TextFormat format) {
     const size_t count = line.count();
@@ -210,22 +228,22 @@ size_t MissingTail(const LineBuffer& line, TextFormat format) {
     }
     if (format == TextFormat::Utf16) {
         const uint16_t last = line.Unit(count - 1);
-        return last >= 0xD800 && last <= 0xDBFF ? 1 : 0; // a high surrogate
+        return last >= kHighSurrogateFirst && last <= kHighSurrogateLast ? 1 : 0;
     }
     if (format == TextFormat::Utf8) {
         size_t continuations = 0;
         while (continuations < kCharacterTail && continuations < count &&
-               (line.Unit(count - 1 - continuations) & 0xC0) == 0x80) {
+               IsUtf8Continuation(line.Unit(count - 1 - continuations))) {
             ++continuations;
         }
         if (continuations == count) {
             return 0;
         }
         const uint16_t lead = line.Unit(count - 1 - continuations);
-        const size_t length = lead >= 0xF0 && lead <= 0xF4   ? 4
-                              : lead >= 0xE0 && lead <= 0xEF ? 3
-                              : lead >= 0xC2 && lead <= 0xDF ? 2
-                                                             : 1;
+        const size_t length = lead >= kUtf8Lead4First && lead <= kUtf8Lead4Last   ? 4
+                              : lead >= kUtf8Lead3First && lead < kUtf8Lead4First ? 3
+                              : lead >= kUtf8Lead2First && lead < kUtf8Lead3First ? 2
+                                                                                  : 1;
         return length > continuations + 1 ? length - continuations - 1 : 0;
     }
     // In a double-byte code page only a walk from the start tells a lead byte from a trail byte.
@@ -239,11 +257,11 @@ size_t MissingTail(const LineBuffer& line, TextFormat format) {
 bool IsTail(uint16_t unit, TextFormat format) {
     switch (format) {
     case TextFormat::Utf16:
-        return unit >= 0xDC00 && unit <= 0xDFFF; // a low surrogate
+        return unit >= kLowSurrogateFirst && unit <= kLowSurrogateLast;
     case TextFormat::Utf8:
-        return (unit & 0xC0) == 0x80;
+        return IsUtf8Continuation(unit);
     case TextFormat::Ansi:
-        return unit >= 0x40; // where the trail bytes of double-byte code pages begin
+        return unit >= kDbcsTrailFirst;
     }
     return false;
 }

@@ -84,9 +84,10 @@ void Window_ClassName(int64_t identity, wchar_t (&buffer)[WINDOW_CLASS_NAME_LENG
 LRESULT CALLBACK Window_ClassProc(HWND handle, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT Window_HandleMessage(HWND handle, UINT message, WPARAM wParam, LPARAM lParam);
 
-// Whether the message being handled comes from this thread: sent by it or dispatched by its
-// loop, not sent from another thread or process. While the thread handles a message sent from
-// elsewhere, what it sends itself meanwhile counts as from elsewhere too.
+// Whether the message being handled was sent by this thread: not sent from another thread or
+// process, and not posted, which can be told only while the guard turns posted forgeries away
+// (without it the answer is no). While the thread handles a message sent from elsewhere, what it
+// sends itself meanwhile counts as from elsewhere too.
 bool Window_SentByThisThread();
 // WM_NCCREATE, WM_CREATE, WM_DESTROY and WM_NCDESTROY: the system sends them, on the thread
 // that creates or destroys the window.
@@ -95,7 +96,7 @@ bool Window_IsLifeMessage(UINT message);
 // WM_NCDESTROY) and is a forgery, which every window procedure of the runtime refuses before it
 // touches anything. It is genuine while the runtime itself makes a window or ends `window` (or
 // a window it belongs to), whatever else the thread is doing; otherwise only when this thread
-// sent it, which can be told only while the guard turns posted ones away.
+// sent it (Window_SentByThisThread).
 bool Window_LifeMessageFromElsewhere(HWND window, UINT message);
 
 // Marks the runtime's own making of a window (`ending` null) or ending of `ending` and its
