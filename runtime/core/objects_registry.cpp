@@ -124,6 +124,27 @@ void* Objects_Next(ObjectRegistry* registry, int64_t* identity) {
     return nullptr;
 }
 
+void* Objects_FindHandle(ObjectRegistry* registry, const void* handle, int64_t* identity) {
+    if (!registry || !handle) {
+        return nullptr;
+    }
+    // A walk of its own: the enumeration cursor may be in use by a release going on meanwhile.
+    for (int64_t index = 0; index < registry->capacity; ++index) {
+        void* record = registry->slots[index];
+        if (record && *static_cast<void* const*>(record) == handle) {
+            *identity = index;
+            return record;
+        }
+    }
+    for (void* record = registry->any_list; record; record = Objects_ListNext(record)) {
+        if (*static_cast<void* const*>(record) == handle) {
+            *identity = reinterpret_cast<int64_t>(record);
+            return record;
+        }
+    }
+    return nullptr;
+}
+
 void Objects_ReleaseAll(ObjectRegistry* registry) {
     if (!registry || !registry->release) {
         return;

@@ -91,21 +91,17 @@ HACCEL Event_PickAccelerators(HWND active) {
     if (active && AnyModifierDown()) {
         Event_KeyboardCues(active, 1);
     }
-    // A shortcut-key gadget records Tab like any other key.
-    if (focus && GetPropW(focus, kHotkeyProperty)) {
-        return nullptr;
-    }
-    HANDLE window_id = active ? GetPropW(active, kWindowIdProperty) : nullptr;
-    if (!window_id) {
-        return nullptr;
-    }
+    // A shortcut-key gadget would record Tab like any other key; the runtime has no such gadget
+    // kind, so a "Tavi_Hotkey" property, which any program may set, keeps no Tab from moving the
+    // focus. The active window's table is the one of the window registry's record for it.
+    int64_t number = -1;
     DWORD process = 0;
-    if (!GetWindowThreadProcessId(active, &process) || process != GetCurrentProcessId()) {
+    WindowRecord* record = active ? Window_RecordOf(active, &number) : nullptr;
+    if (!record || !GetWindowThreadProcessId(active, &process) ||
+        process != GetCurrentProcessId()) {
         return nullptr;
     }
-    auto* record = static_cast<WindowRecord*>(
-        Objects_Get(Window_Registry(), reinterpret_cast<int64_t>(window_id) - 1));
-    return record ? record->accel_table : nullptr;
+    return record->accel_table;
 }
 
 int64_t Event_Wait(int32_t timeout) {

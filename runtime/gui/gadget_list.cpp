@@ -9,7 +9,9 @@ namespace {
 constexpr int32_t kInitialStackCapacity = 10;
 
 GadgetListState* list_state = nullptr;
-// Every gadget-list window's procedure looks its snapshot up by this name, so it is made once.
+// The snapshot of every window that is or has been a gadget list, newest first.
+void* snapshots = nullptr;
+// The name under which a window shows its snapshot, made once.
 wchar_t property_name[48];
 
 // A fresh container stack of 10 empty entries for the state.
@@ -30,11 +32,19 @@ void FreeListState(void* block) {
     state->stack = nullptr;
 }
 
-GadgetListSnapshot* SnapshotOf(HWND window, const wchar_t* property) {
-    return static_cast<GadgetListSnapshot*>(GetPropW(window, property));
-}
-
 } // namespace
+
+GadgetListSnapshot* GadgetList_SnapshotOf(HWND window) {
+    // Kept in our own memory and found by the window's handle: the property that shows it can
+    // be set by any program, and is never read as an address.
+    for (void* item = snapshots; item; item = Objects_ListNext(item)) {
+        auto* snapshot = static_cast<GadgetListSnapshot*>(item);
+        if (window && snapshot->window == window) {
+            return snapshot;
+        }
+    }
+    return nullptr;
+}
 
 GadgetListState* GadgetList_State() {
     return list_state;
@@ -64,24 +74,20 @@ HWND GadgetList_Use(HWND window) {
     if (!window || !state) {
         return previous;
     }
-    const wchar_t* property = property_name;
-    GadgetListSnapshot* snapshot = SnapshotOf(window, property);
+    GadgetListSnapshot* snapshot = GadgetList_SnapshotOf(window);
     GadgetListSnapshot* fresh = nullptr;
     if (!snapshot) {
-        // Made and hung on the window before anything changes, so that a failure leaves all as
-        // it was.
-        fresh = static_cast<GadgetListSnapshot*>(Runtime_Alloc(sizeof(GadgetListSnapshot)));
+        // Made before anything changes, so that a failure leaves all as it was.
+        fresh = static_cast<GadgetListSnapshot*>(
+            Objects_ListAdd(&snapshots, sizeof(GadgetListSnapshot)));
         if (!fresh) {
             return previous;
         }
         fresh->window = window;
-        if (!SetPropW(window, property, fresh)) {
-            Runtime_Free(fresh);
-            return previous;
-        }
+        SetPropW(window, property_name, fresh);
     }
     if (previous) {
-        if (GadgetListSnapshot* saved = SnapshotOf(previous, property)) {
+        if (GadgetListSnapshot* saved = GadgetList_SnapshotOf(previous)) {
             saved->saved_current = state->current;
             saved->saved_stack = state->stack;
             saved->saved_depth = state->depth;
@@ -112,8 +118,7 @@ LRESULT CALLBACK GadgetList_WindowProc(HWND window, UINT message, WPARAM wParam,
     if (Window_LifeMessageFromElsewhere(window, message)) {
         return 0; // the snapshot and the subclass stay
     }
-    const wchar_t* property = property_name;
-    GadgetListSnapshot* snapshot = SnapshotOf(window, property);
+    GadgetListSnapshot* snapshot = GadgetList_SnapshotOf(window);
     if (!snapshot) {
         return DefWindowProcW(window, message, wParam, lParam);
     }
@@ -125,8 +130,8 @@ LRESULT CALLBACK GadgetList_WindowProc(HWND window, UINT message, WPARAM wParam,
             list_state->depth = 0;
         }
         Runtime_Free(snapshot->saved_stack);
-        Runtime_Free(snapshot);
-        RemovePropW(window, property);
+        Objects_ListRemove(&snapshots, snapshot);
+        RemovePropW(window, property_name);
     }
     return previous ? CallWindowProcW(previous, window, message, wParam, lParam)
                     : DefWindowProcW(window, message, wParam, lParam);

@@ -4,7 +4,6 @@
 #include "runtime/gui/internal/gadgets.h"
 
 #include <commctrl.h>
-#include <ole2.h>
 
 namespace {
 
@@ -22,9 +21,8 @@ void CleanUpControl(HWND window, int64_t identity, GadgetRecord* record) {
         record->kind->release_hook(record);
     }
     RemovePropW(window, kGadgetIdProperty);
-    if (RemovePropW(window, kDropAcceptProperty)) {
-        RevokeDragDrop(window);
-    }
+    // No gadget is ever made a drop target: nothing to revoke, whatever the property says.
+    RemovePropW(window, kDropAcceptProperty);
     SetWindowLongPtrW(window, GWLP_ID, kDetachedId);
     Event_Discard(EVENT_GADGET, identity, -1, -1);
     Objects_Remove(gadget_registry, identity);
@@ -34,6 +32,10 @@ void CleanUpControl(HWND window, int64_t identity, GadgetRecord* record) {
 
 ObjectRegistry* Gadget_Registry() {
     return gadget_registry;
+}
+
+GadgetRecord* Gadget_RecordOf(HWND control, int64_t* identity) {
+    return static_cast<GadgetRecord*>(Objects_FindHandle(gadget_registry, control, identity));
 }
 
 HFONT Gadget_DefaultFont() {
@@ -61,18 +63,15 @@ LRESULT CALLBACK Gadget_WindowProc(HWND window, UINT message, WPARAM wParam, LPA
     if (Window_LifeMessageFromElsewhere(window, message) || message == WM_CLOSE) {
         return 0;
     }
-    const LONG_PTR identity = GetWindowLongPtrW(window, GWLP_ID);
-    if (identity == kDetachedId) {
-        return DefWindowProcW(window, message, wParam, lParam);
+    // The record is found by the control's handle, and with it the procedure it replaced: the
+    // control's identifier, which another program can change, decides nothing.
+    int64_t identity = 0;
+    GadgetRecord* record = Gadget_RecordOf(window, &identity);
+    if (!record || !record->previous_proc) {
+        return DefWindowProcW(window, message, wParam, lParam); // not attached, or no longer
     }
-    auto* record = static_cast<GadgetRecord*>(Objects_Get(gadget_registry, identity));
-    // Should someone else have changed the identifier, the control's class procedure still
-    // serves it, and no other gadget's record is touched.
-    const bool attached = record && record->control == window;
-    WNDPROC previous = attached ? record->previous_proc
-                                : reinterpret_cast<WNDPROC>(GetClassLongPtrW(window, GCLP_WNDPROC));
-    const LRESULT result = CallWindowProcW(previous, window, message, wParam, lParam);
-    if (message == WM_NCDESTROY && attached) {
+    const LRESULT result = CallWindowProcW(record->previous_proc, window, message, wParam, lParam);
+    if (message == WM_NCDESTROY) {
         CleanUpControl(window, identity, record);
     }
     return result;
@@ -85,14 +84,10 @@ LRESULT Gadget_ForwardMessage(HWND control, HWND window_handle, UINT message, WP
     if (!Window_IsChildControl(window_handle, control)) {
         return NOT_HANDLED; // not a control of this window
     }
-    const LONG_PTR id = GetWindowLongPtrW(control, GWLP_ID);
-    if (reinterpret_cast<LONG_PTR>(GetPropW(control, kGadgetIdProperty)) != id) {
-        return NOT_HANDLED; // not a gadget of this runtime
-    }
-    auto* record = static_cast<GadgetRecord*>(Objects_Get(Gadget_Registry(), id));
-    // A foreign control with id 0 and no property would otherwise pass for gadget 0.
-    if (!record || record->control != control || !record->kind || !record->kind->message_handler) {
-        return NOT_HANDLED;
+    int64_t identity = 0;
+    GadgetRecord* record = Gadget_RecordOf(control, &identity);
+    if (!record || !record->kind || !record->kind->message_handler) {
+        return NOT_HANDLED; // not a gadget of this runtime, or one without a handler
     }
     return record->kind->message_handler(record, window_handle, message, wParam, lParam);
 }

@@ -10,17 +10,19 @@ constexpr LONG_PTR kMenuControlId = -10000;
 
 // The runtime window that a message's target belongs to.
 struct Owner {
-    HWND window;          // the window carrying "Tavi_WindowID", or null
+    HWND window;          // the runtime window, or null
     int64_t number;       // its number, -1 without one
     WindowRecord* record; // its live record, or null
 };
 
+// The first window on the way from `handle` up through its parents that the window registry
+// knows by its handle. Its "Tavi_WindowID" property, which any program can change or remove,
+// takes no part.
 Owner FindOwner(HWND handle) {
     for (HWND window = handle; window; window = GetParent(window)) {
-        if (HANDLE id = GetPropW(window, kWindowIdProperty)) {
-            const int64_t number = reinterpret_cast<int64_t>(id) - 1;
-            return {window, number,
-                    static_cast<WindowRecord*>(Objects_Get(Window_Registry(), number))};
+        int64_t number = -1;
+        if (WindowRecord* record = Window_RecordOf(window, &number)) {
+            return {window, number, record};
         }
     }
     return {nullptr, -1, nullptr};
@@ -82,17 +84,20 @@ LRESULT OnSize(const Owner& owner, HWND handle, WPARAM kind) {
 
 // Only a control of the window itself is remembered and given the focus back: a deactivation
 // that another program makes up while the focus is elsewhere (on a message box's button, say)
-// must not leave a window of another owner, or a vanished one, to be focused later.
+// must not leave a window of another owner, or a vanished one, to be focused later. The control
+// is kept in the window's record; the "Tavi_Focus" property only shows it, since another
+// program could set it to the other button, which a key press would then work.
 LRESULT OnActivate(const Owner& owner, HWND handle, WPARAM wParam) {
+    WindowRecord* record = IsOwnWindow(owner, handle) ? owner.record : nullptr;
     if (LOWORD(wParam) != WA_INACTIVE) {
         // The control that had the focus when the window was left gets it back.
-        auto saved = static_cast<HWND>(GetPropW(handle, kFocusProperty));
-        if (Window_IsChildControl(handle, saved)) {
-            SetFocus(saved);
+        if (record && Window_IsChildControl(handle, record->saved_focus)) {
+            SetFocus(record->saved_focus);
         }
         Post(EVENT_WINDOW_ACTIVATED, owner);
     } else {
-        if (HWND focus = GetFocus(); Window_IsChildControl(handle, focus)) {
+        if (HWND focus = GetFocus(); record && Window_IsChildControl(handle, focus)) {
+            record->saved_focus = focus;
             SetPropW(handle, kFocusProperty, focus);
         }
         Event_KeyboardCues(handle, 0);
@@ -183,8 +188,14 @@ LRESULT OnCommand(const Owner& owner, HWND handle, WPARAM wParam, LPARAM lParam)
     if (Gadget_ForwardMessage(control, handle, WM_COMMAND, wParam, lParam) != NOT_HANDLED) {
         return 0; // the gadget took the command
     }
-    if (control) {
-        // The full identity is read from the control: wParam only holds its low 16 bits.
+    int64_t gadget = 0;
+    if (control && Gadget_RecordOf(control, &gadget)) {
+        // The gadget registry says which gadget the control is: its identifier and "Tavi_ID",
+        // which another program can overwrite, and wParam, which holds only the identifier's
+        // low 16 bits, take no part.
+        Post(EVENT_GADGET, owner, gadget, HIWORD(wParam));
+    } else if (control) {
+        // A control of this window that is no gadget; only this thread can have made it.
         const LONG_PTR id = GetWindowLongPtrW(control, GWLP_ID);
         if (id == kMenuControlId) {
             Post(EVENT_COMMAND, owner, LOWORD(wParam));
@@ -307,15 +318,9 @@ LRESULT Window_HandleMessage(HWND handle, UINT message, WPARAM wParam, LPARAM lP
 
 LRESULT CALLBACK Window_ClassProc(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
     const LRESULT result = Window_HandleMessage(handle, message, wParam, lParam);
-    // An MDI frame leaves what it does not handle, and its menu and focus messages, to the
-    // frame's default procedure.
-    if (auto client = static_cast<HWND>(GetPropW(handle, kMdiGadgetProperty))) {
-        const bool for_frame = result == NOT_HANDLED || message == WM_MENUCHAR ||
-                               message == WM_SETFOCUS || (message == WM_COMMAND && lParam == 0);
-        if (message != WM_SIZE && for_frame) {
-            return DefFrameProcW(handle, client, message, wParam, lParam);
-        }
-    }
+    // Only a frame with an MDI client gadget of this runtime would hand messages to the frame's
+    // default procedure; the runtime has no such gadget kind, so none does, whatever a
+    // "Tavi_MDI_Gadget" property that another program set may name.
     SetLastError(0);
     return result == NOT_HANDLED ? DefWindowProcW(handle, message, wParam, lParam) : result;
 }

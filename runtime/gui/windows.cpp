@@ -2,8 +2,6 @@
 #include "runtime/gui/internal/events.h"
 #include "runtime/gui/internal/gadgets.h"
 
-#include <ole2.h>
-
 #include <iterator>
 
 namespace {
@@ -88,8 +86,13 @@ WindowHooks* Window_Hooks() {
     return window_hooks;
 }
 
+WindowRecord* Window_RecordOf(HWND handle, int64_t* number) {
+    return static_cast<WindowRecord*>(Objects_FindHandle(window_registry, handle, number));
+}
+
 int64_t Window_NumberOf(HWND handle) {
-    return reinterpret_cast<int64_t>(GetPropW(handle, kWindowIdProperty)) - 1;
+    int64_t number = -1;
+    return Window_RecordOf(handle, &number) ? number : -1;
 }
 
 void Window_ClassName(int64_t identity, wchar_t (&buffer)[WINDOW_CLASS_NAME_LENGTH]) {
@@ -199,10 +202,10 @@ void Window_Close(int64_t number) {
     if (owner && !mdi_client) {
         SetActiveWindow(owner);
     }
+    // The runtime registers no drop target, so there is nothing to revoke: a property that any
+    // program may set is no reason to have OLE act on what it finds on the window.
     RemovePropW(handle, kWindowIdProperty);
-    if (RemovePropW(handle, kDropAcceptProperty)) {
-        RevokeDragDrop(handle);
-    }
+    RemovePropW(handle, kDropAcceptProperty);
     WindowLifeScope ending(handle);
     if (mdi_client) {
         SendMessageW(mdi_client, WM_MDIDESTROY, reinterpret_cast<WPARAM>(handle), 0);

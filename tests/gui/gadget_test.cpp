@@ -204,3 +204,70 @@ TEST_F(Gadgets, ARealClickGivesTheMouseMessagesThenTheGadgetEvent) {
     EXPECT_FALSE(IsWindow(any_control));
     EXPECT_EQ(Gadget_Registry()->any_list, nullptr) << "its record is freed";
 }
+
+// Any program can write a control's identifier and any property of our windows: the runtime's
+// own records still say which window and which gadget a handle is, and no property is followed
+// as an address.
+TEST_F(Gadgets, WhatOtherProgramsWriteOnOurWindowsDecidesNothing) {
+    Window_Open(3, 300, 10, 100, 50, L"other", WS_CAPTION);
+    Window_Open(0, 10, 10, 250, 70, L"written on", WS_CAPTION | WS_SYSMENU);
+    HWND window = HandleOf(0);
+    auto legacy = reinterpret_cast<HWND>(Button_Create(0, 1, 1, 248, 30, L"legacy"));
+    auto standard = reinterpret_cast<HWND>(Button_Create(1, 1, 35, 248, 30, L"standard"));
+    const auto clicked = [](HWND button) {
+        ClearQueue();
+        SendMessageW(button, BM_CLICK, 0, 0);
+        return QueuedOf(EVENT_GADGET);
+    };
+    const auto closed = [window] {
+        ClearQueue();
+        SendMessageW(window, WM_CLOSE, 0, 0);
+        return QueuedOf(EVENT_CLOSE_WINDOW);
+    };
+    const std::vector<Event> legacy_click{{EVENT_GADGET, 0, 0, BN_CLICKED}};
+    const std::vector<Event> standard_click{{EVENT_GADGET, 1, 0, BN_CLICKED}};
+    const std::vector<Event> close{{EVENT_CLOSE_WINDOW, 0, 0, 0}};
+
+    // Exchanged identifiers, and one that marks a control as detached.
+    SetWindowLongPtrW(legacy, GWLP_ID, 1);
+    SetPropW(legacy, L"Tavi_ID", reinterpret_cast<HANDLE>(1));
+    SetWindowLongPtrW(standard, GWLP_ID, -1);
+    RemovePropW(standard, L"Tavi_ID");
+    EXPECT_EQ(clicked(legacy), legacy_click) << "exchanged identifiers";
+    EXPECT_EQ(clicked(standard), standard_click) << "the button still works as one";
+
+    // Every property of the runtime's set to an address that is none.
+    const std::wstring stack = StackPropertyName();
+    const wchar_t* const names[] = {L"Tavi_WindowID",   L"Tavi_ID",         L"Tavi_Focus",
+                                    L"Tavi_DropAccept", L"Tavi_MDI_Gadget", L"Tavi_Hotkey",
+                                    stack.c_str()};
+    for (HWND target : {window, legacy, standard}) {
+        for (const wchar_t* name : names) {
+            SetPropW(target, name, reinterpret_cast<HANDLE>(0x10));
+        }
+    }
+    EXPECT_EQ(clicked(legacy), legacy_click) << "bad addresses in every property";
+    EXPECT_EQ(closed(), close);
+    // A frame's default procedure would give the focus to the MDI client the property names.
+    SetPropW(window, L"Tavi_MDI_Gadget", standard);
+    SetFocus(window);
+    SendMessageW(window, WM_SETFOCUS, 0, 0);
+    EXPECT_NE(GetFocus(), standard) << "no MDI client of ours, whatever the property names";
+
+    // Every property removed, or one that names another window.
+    for (HWND target : {window, legacy, standard}) {
+        for (const wchar_t* name : names) {
+            RemovePropW(target, name);
+        }
+    }
+    EXPECT_EQ(clicked(standard), standard_click) << "no property at all";
+    EXPECT_EQ(closed(), close) << "the window is not lost without its property";
+    SetPropW(window, L"Tavi_WindowID", reinterpret_cast<HANDLE>(3 + 1));
+    EXPECT_EQ(closed(), close) << "a property naming window 3 changes nothing";
+
+    // The snapshot is found and freed by the window, never by the property.
+    ASSERT_NE(GadgetList_SnapshotOf(window), nullptr);
+    Window_Close(0);
+    EXPECT_EQ(GadgetList_SnapshotOf(window), nullptr);
+    EXPECT_EQ(Objects_Get(Gadget_Registry(), 0), nullptr);
+}

@@ -50,7 +50,9 @@ struct GadgetListState {
     HWND auxiliary; // destroyed by Gadget_End when set
 };
 
-// Saved gadget list state of one window, hung on it as a property.
+// Saved gadget list state of one window, kept in the gadget library's list of snapshots and
+// found by the window's handle. It is also hung on the window as a property, for whoever
+// looks; the runtime never reads that property.
 struct GadgetListSnapshot {
     HWND window;
     HWND saved_current;
@@ -69,6 +71,8 @@ const GadgetKind* Button_Kind();
 
 // Makes `window` the current gadget list; returns the previous owning window.
 HWND GadgetList_Use(HWND window);
+// The snapshot of a window that has been a gadget list, or null.
+GadgetListSnapshot* GadgetList_SnapshotOf(HWND window);
 // The window that owns the current gadget list, or null.
 HWND GadgetList_Owner();
 GadgetListState* GadgetList_State();
@@ -82,6 +86,10 @@ LRESULT CALLBACK Gadget_WindowProc(HWND window, UINT message, WPARAM wParam, LPA
 // The gadget registry's release operation; ANY_NUMBER releases every gadget.
 void Gadget_Free(int64_t identity);
 ObjectRegistry* Gadget_Registry();
+// The live gadget whose control is `control`, or null; its identity goes to `identity` when one
+// is found. This alone says whether a control is a gadget and which one: its identifier and its
+// "Tavi_ID" property can be overwritten by any program.
+GadgetRecord* Gadget_RecordOf(HWND control, int64_t* identity);
 HFONT Gadget_DefaultFont();
 // Offers a message about `control` to the message handler of the gadget that owns it.
 LRESULT Gadget_ForwardMessage(HWND control, HWND window_handle, UINT message, WPARAM wParam,

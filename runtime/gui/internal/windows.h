@@ -15,12 +15,13 @@ constexpr LRESULT USER_DEFAULT = -522133279;
 constexpr WORD ID_FOCUS_NEXT = 64001;
 constexpr WORD ID_FOCUS_PREVIOUS = 64002;
 
-// Window properties.
+// Window properties. Any program on the desktop can set, change or remove a property of our
+// windows, so the runtime sets them for whoever looks but never decides anything by them: its
+// own records say which window and which gadget a handle is, and where a window's saved focus
+// and its gadget-list snapshot are.
 constexpr wchar_t kWindowIdProperty[] = L"Tavi_WindowID";     // identity + 1
 constexpr wchar_t kFocusProperty[] = L"Tavi_Focus";           // focus at the last deactivation
 constexpr wchar_t kDropAcceptProperty[] = L"Tavi_DropAccept"; // set while an OLE drop target
-constexpr wchar_t kMdiGadgetProperty[] = L"Tavi_MDI_Gadget";  // MDI client of a frame window
-constexpr wchar_t kHotkeyProperty[] = L"Tavi_Hotkey";         // marks a shortcut-key gadget
 
 // Runtime messages besides the Windows ones.
 constexpr UINT kTrayCallbackMessage = 12501; // tray icon callback, mouse message in lParam
@@ -47,6 +48,7 @@ struct WindowRecord {
     uint16_t max_height;
     int32_t minmax_state; // 1 while minimised or maximised
     int32_t ready;        // 1 once Window_Open has finished
+    HWND saved_focus;     // the control of the window that had the focus when it was left
 };
 
 // The window library's state block.
@@ -74,7 +76,10 @@ void Window_End();
 ObjectRegistry* Window_Registry();
 WindowState* Window_State();
 WindowHooks* Window_Hooks();
-// The number of the window that owns `handle` by its "Tavi_WindowID" property, or -1.
+// The live record of the window whose handle is `handle` (not of a window it belongs to), or
+// null; its number goes to `number` when one is found.
+WindowRecord* Window_RecordOf(HWND handle, int64_t* number);
+// The number of the window whose handle is `handle`, or -1.
 int64_t Window_NumberOf(HWND handle);
 // "WindowClass_<identity>", written into `buffer`.
 constexpr size_t WINDOW_CLASS_NAME_LENGTH = 40;
