@@ -155,7 +155,8 @@ void Event_Post(int32_t code, int64_t object, int64_t window, int64_t type, intp
                           .window = window,
                           .type = type,
                           .data = data,
-                          .data_release = data_release};
+                          .data_release = data_release,
+                          .serial = ++queue->queued};
         if (tail) {
             tail->next = node;
         } else {
@@ -219,4 +220,13 @@ void Event_Discard(int32_t code, int64_t object, int64_t window, int64_t type) {
 
 void Event_DiscardWindow(int64_t window) {
     DropNodes([=](const EventNode* node) { return node->window == window; });
+}
+
+uint64_t Event_Serial() {
+    return event_queue ? event_queue->queued : 0;
+}
+
+void Event_DiscardGadgetsSince(uint64_t serial) {
+    DropNodes(
+        [=](const EventNode* node) { return node->code == EVENT_GADGET && node->serial > serial; });
 }

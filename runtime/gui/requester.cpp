@@ -1,4 +1,5 @@
 #include "runtime/gui/internal/requester.h"
+#include "runtime/gui/internal/events.h"
 
 namespace {
 
@@ -79,8 +80,14 @@ void Requester_SetModal(int state) {
 
 int64_t Requester_Message(const wchar_t* title, const wchar_t* text, uint32_t flags) {
     HWND owner = Requester_PickOwner();
+    const uint64_t before = Event_Serial();
     Requester_SetModal(1);
     const int result = MessageBoxW(owner, text, title, flags);
     Requester_SetModal(0);
+    // The box's own loop dispatches what reaches our windows meanwhile, and the gadget events
+    // that come of it wait in the queue. None of them is a choice made after reading the box
+    // (the caller's windows are disabled or hidden; another program may have sent them), so
+    // none is acted on once it closes.
+    Event_DiscardGadgetsSince(before);
     return result;
 }

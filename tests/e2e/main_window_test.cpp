@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -294,6 +295,32 @@ TEST_F(MainWindow, RefusedSwitchGivesTheFailureText) {
     ExpectOneCreditThenTheEnd(kestrevel);
 }
 
+// Every "Tavi_" property that the runtime sets or has a use for, and any other one the window
+// carries.
+std::vector<std::wstring> RuntimeProperties(HWND window) {
+    const auto module = GetWindowLongPtrW(window, GWLP_HINSTANCE);
+    std::vector<std::wstring> names{L"Tavi_WindowID",
+                                    L"Tavi_ID",
+                                    L"Tavi_Focus",
+                                    L"Tavi_DropAccept",
+                                    L"Tavi_MDI_Gadget",
+                                    L"Tavi_Hotkey",
+                                    L"Tavi_GadgetStack_" +
+                                        std::to_wstring(static_cast<int64_t>(module))};
+    EnumPropsExW(
+        window,
+        [](HWND, LPWSTR name, HANDLE, ULONG_PTR found) -> BOOL {
+            auto* names = reinterpret_cast<std::vector<std::wstring>*>(found);
+            if (!IS_INTRESOURCE(name) && std::wstring(name).rfind(L"Tavi_", 0) == 0 &&
+                std::find(names->begin(), names->end(), name) == names->end()) {
+                names->push_back(name);
+            }
+            return TRUE;
+        },
+        reinterpret_cast<ULONG_PTR>(&names));
+    return names;
+}
+
 TEST_F(MainWindow, MessagesFromOtherProgramsChangeNothing) {
     Kestrevel kestrevel(L"");
     ASSERT_TRUE(kestrevel.Ready());
@@ -315,12 +342,72 @@ TEST_F(MainWindow, MessagesFromOtherProgramsChangeNothing) {
     HWND verdict = kestrevel.Click(buttons[1]);
     ASSERT_NE(verdict, nullptr);
     EXPECT_EQ(driver::MessageBoxText(verdict), kDisabled);
+    const std::string tool = driver::Utf8(L"\"" + SystemFolder() + L"\\bcdedit.exe\"");
+    std::string calls = tool + " /set {Default} bootmenupolicy standard\n";
+    // Commands sent while the verdict is up (the window is hidden: no click of the user's) are
+    // not acted on once it is acknowledged.
+    const LONG_PTR legacy_id = GetWindowLongPtrW(buttons[0], GWLP_ID);
+    SendMessageTimeoutW(main, WM_COMMAND, MAKEWPARAM(legacy_id, BN_CLICKED),
+                        reinterpret_cast<LPARAM>(buttons[0]), SMTO_ABORTIFHUNG, kWait, nullptr);
+    SendMessageTimeoutW(buttons[0], BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, kWait, nullptr);
     kestrevel.Acknowledge(verdict);
-    EXPECT_EQ(kestrevel.Calls(),
-              driver::Utf8(L"\"" + SystemFolder() +
-                           L"\\bcdedit.exe\" /set {Default} bootmenupolicy standard") +
-                  "\n");
     ASSERT_TRUE(driver::WaitForVisibility(main, true, kWait));
+    ASSERT_TRUE(CaughtUp(buttons[1]));
+    EXPECT_EQ(MessageBoxesOf(kestrevel.process().id()), 0u) << "a second verdict came";
+    EXPECT_EQ(kestrevel.Calls(), calls) << "what was sent during the verdict ran the tool";
+    // The tool's process and pipe go with every verdict: switches cost no handles.
+    const DWORD handles = driver::HandleCountOf(kestrevel.process().handle());
+    EXPECT_NE(handles, 0u);
+
+    // Another program exchanges the buttons' identifiers, then sets every property of the
+    // runtime's on the window and the buttons to an address that is none, then removes them
+    // all. After each step a real click runs its own button's policy and shows its verdict.
+    const LONG_PTR standard_id = GetWindowLongPtrW(buttons[1], GWLP_ID);
+    SetWindowLongPtrW(buttons[0], GWLP_ID, standard_id);
+    SetWindowLongPtrW(buttons[1], GWLP_ID, legacy_id);
+    std::vector<std::wstring> properties = RuntimeProperties(main);
+    for (const std::wstring& name : RuntimeProperties(buttons[0])) {
+        if (std::find(properties.begin(), properties.end(), name) == properties.end()) {
+            properties.push_back(name);
+        }
+    }
+    struct Step {
+        const char* what;
+        bool write;   // the properties are written at this step
+        HANDLE value; // what they are set to; null removes them
+        HWND button;
+        const wchar_t* verdict;
+        const char* policy;
+    };
+    const Step steps[] = {
+        {"identifiers exchanged", false, nullptr, buttons[0], kEnabled, "legacy"},
+        {"properties set to a bad address", true, reinterpret_cast<HANDLE>(0x10), buttons[1],
+         kDisabled, "standard"},
+        {"properties removed", true, nullptr, buttons[0], kEnabled, "legacy"},
+    };
+    for (const Step& step : steps) {
+        for (HWND target : {main, buttons[0], buttons[1]}) {
+            for (const std::wstring& name : properties) {
+                if (step.write && step.value) {
+                    SetPropW(target, name.c_str(), step.value);
+                } else if (step.write) {
+                    RemovePropW(target, name.c_str());
+                }
+            }
+        }
+        verdict = kestrevel.Click(step.button);
+        ASSERT_NE(verdict, nullptr) << step.what << ": no verdict";
+        EXPECT_EQ(driver::MessageBoxText(verdict), step.verdict) << step.what;
+        kestrevel.Acknowledge(verdict);
+        calls += tool + " /set {Default} bootmenupolicy " + step.policy + "\n";
+        EXPECT_EQ(kestrevel.Calls(), calls) << step.what;
+        ASSERT_TRUE(driver::WaitForVisibility(main, true, kWait)) << step.what;
+        ASSERT_EQ(WaitForSingleObject(kestrevel.process().handle(), 0), WAIT_TIMEOUT)
+            << step.what << ": Kestrevel ended";
+    }
+    ASSERT_TRUE(CaughtUp(buttons[1]));
+    EXPECT_EQ(driver::HandleCountOf(kestrevel.process().handle()), handles)
+        << "handles after the first verdict and after three more switches";
 
     // Two closes back to back: one credit, then the end.
     ASSERT_TRUE(PostMessageW(main, WM_CLOSE, 0, 0));

@@ -1,3 +1,4 @@
+#include "gui/gui_support.h"
 #include "runtime/gui/internal/requester.h"
 
 #include <gtest/gtest.h>
@@ -47,6 +48,8 @@ struct Observed {
 
 Observed observed;
 HWND active_window, plain_window, disabled_window, hidden_window, topmost_window;
+// A button that gets a click while the box is up, or null.
+HWND clicked_during_box;
 
 BOOL CALLBACK FindBox(HWND window, LPARAM found) {
     wchar_t class_name[16] = {};
@@ -76,6 +79,9 @@ void CALLBACK InspectAndClose(HWND, UINT, UINT_PTR timer, DWORD) {
     wchar_t caption[64] = {};
     GetWindowTextW(box, caption, 64);
     observed.text = caption;
+    if (clicked_during_box) {
+        SendMessageW(clicked_during_box, BM_CLICK, 0, 0);
+    }
     EndDialog(box, IDOK);
 }
 
@@ -124,6 +130,12 @@ TEST(Requester, SuspendsTheThreadsWindowsAndPutsThemBack) {
 
 TEST(Requester, WithoutVisibleWindowsNothingIsSuspended) {
     HWND hidden = MakeWindow(L"alone", 0, false);
+    // The verdict's case: a hidden window whose button gets a click while the box is up (sent
+    // by another program, say). That click is not acted on afterwards; what came before is.
+    Window_Open(0, 10, 10, 100, 50, L"verdict", WS_CAPTION | WINDOW_START_HIDDEN);
+    clicked_during_box = reinterpret_cast<HWND>(Button_Create(0, 1, 1, 90, 24, L"click"));
+    gui_test::ClearQueue();
+    Event_Post(EVENT_GADGET, 7, 0, BN_CLICKED);
     observed = Observed{};
     hidden_window = plain_window = disabled_window = topmost_window = hidden;
     SetTimer(nullptr, 0, 100, InspectAndClose);
@@ -132,6 +144,12 @@ TEST(Requester, WithoutVisibleWindowsNothingIsSuspended) {
     EXPECT_EQ(observed.list_length, 0);
     EXPECT_TRUE(observed.enabled_hidden);
     EXPECT_EQ(Requester_SuspendedList(), nullptr);
+    EXPECT_EQ(gui_test::QueuedOf(EVENT_GADGET),
+              (std::vector<gui_test::Event>{{EVENT_GADGET, 7, 0, BN_CLICKED}}))
+        << "the click during the box is dropped, the event from before stays";
+    clicked_during_box = nullptr;
+    Window_Close(0);
+    gui_test::ClearQueue();
     DestroyWindow(hidden);
 }
 

@@ -35,6 +35,7 @@ struct EventNode {
     int64_t type;
     intptr_t data;
     EventRelease data_release;
+    uint64_t serial; // the queue's count of queued events when this one joined
 };
 
 // Recycles event nodes; opaque outside the queue.
@@ -52,7 +53,8 @@ struct EventQueue {
     int64_t current_type; // -1 when no queued event was taken
     intptr_t current_data;
     EventRelease current_release;
-    int32_t length; // queued events, at most EVENT_QUEUE_LIMIT
+    int32_t length;  // queued events, at most EVENT_QUEUE_LIMIT
+    uint64_t queued; // events queued so far, the serial of the newest
 };
 
 // What another thread sends to the post-event window to deliver an event.
@@ -82,6 +84,11 @@ void Event_Post(int32_t code, int64_t object, int64_t window, int64_t type, intp
 // Drops every queued event matching all four fields; -1 matches any value.
 void Event_Discard(int32_t code, int64_t object, int64_t window, int64_t type);
 void Event_DiscardWindow(int64_t window);
+// The serial of the newest event queued so far; with Event_DiscardGadgetsSince, what was
+// queued after a moment can be told from what was queued before it.
+uint64_t Event_Serial();
+// Drops every queued EVENT_GADGET that joined the queue after `serial`.
+void Event_DiscardGadgetsSince(uint64_t serial);
 // Makes the oldest queued event the current one and returns its code, or 0 when none.
 int32_t Event_Dequeue();
 EventQueue* Event_Queue();
