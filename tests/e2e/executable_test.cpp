@@ -24,8 +24,10 @@ TEST(Executable, KeepsItsMitigationsAndImportsOnlyLibrariesTheSystemPins) {
     // controls, which the manifest names); any other library imported here would first be looked
     // for beside the program, where anyone may have put one. Libraries loaded at run time go
     // through LoadLibraryExW, never a plain search.
+    // (advapi32 comes with the stack cookies: their random start value is drawn from it.)
     const std::set<std::string> pinned = {"kernel32.dll", "user32.dll", "gdi32.dll",
-                                          "comctl32.dll", "ole32.dll",  "msvcrt.dll"};
+                                          "comctl32.dll", "ole32.dll",  "msvcrt.dll",
+                                          "advapi32.dll"};
     const DWORD imports =
         headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
     std::set<std::string> functions;
@@ -45,6 +47,7 @@ TEST(Executable, KeepsItsMitigationsAndImportsOnlyLibrariesTheSystemPins) {
         }
     }
     EXPECT_TRUE(functions.count("LoadLibraryExW"));
+    EXPECT_TRUE(functions.count("CryptGenRandom")) << "built without stack cookies";
     for (const char* searching : {"LoadLibraryW", "LoadLibraryA", "LoadLibraryExA"}) {
         EXPECT_FALSE(functions.count(searching)) << searching;
     }
