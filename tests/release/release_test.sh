@@ -7,9 +7,11 @@
 #   - BUILDINFO names the commit, the source date and this machine's toolchain, is the same from
 #     one packing to the next, stays out of SHA256SUMS, and a toolchain that differs from it is
 #     reported;
-#   - with the address of the zip, the winget and Scoop manifests parse, carry every field their
-#     formats require and name the hash of the zip made in the same run; without it there are
-#     none.
+#   - with the address of the zip, the winget manifests (in the community repository's layout)
+#     and the Scoop manifest pass the official schemas of the versions they declare
+#     (schemas/), use no key the schemas do not name, and name the zip of the same run by its
+#     address and hash; the home page and Scoop's automatic updates only when there is one to
+#     name; without the address there are none.
 # The certificate is a throw-away one, made here.
 #   release_test.sh UNSIGNED.exe
 set -euo pipefail
@@ -49,7 +51,8 @@ sign "$unsigned" "$work/Kestrevel.exe"
 cmp -s "$unsigned" "$work/Kestrevel.exe" && failed "signing changed nothing"
 check "$work/Kestrevel.exe"
 url=https://example.invalid/releases/$zip
-"$tools/pack" "$work/Kestrevel.exe" "$work/published" --publish-url "$url"
+homepage=https://example.invalid/kestrevel/
+"$tools/pack" "$work/Kestrevel.exe" "$work/published" --publish-url "$url" --homepage "$homepage"
 check "$work/published/$zip"
 
 cp "$work/Kestrevel.exe" "$work/changed.exe"
@@ -131,43 +134,91 @@ cp "$work/published/$zip" "$work/extra/$zip"
 grep -q "binutils-mingw-w64-x86-64 0.1-older" "$work/said" &&
     grep -q "cannot be expected to match" "$work/said" || failed "a toolchain that differs went unsaid"
 
-# The manifests name the zip of this run by its address and its hash, and carry every field
-# their formats require.
-/usr/bin/python3 - "$work/published" "$zip" "$url" "$version" <<'PY'
-import hashlib, json, os, sys, yaml
-out, zip_name, url, version = sys.argv[1:5]
-digest = hashlib.sha256(open(os.path.join(out, zip_name), "rb").read()).hexdigest()
-assert digest + "  " + zip_name in open(os.path.join(out, "SHA256SUMS")).read()
-folder = os.path.join(out, "manifests", "winget", "Kestrevel.Kestrevel", version)
-load = lambda kind: yaml.safe_load(open(os.path.join(folder, "Kestrevel.Kestrevel%s.yaml" % kind), encoding="utf-8"))
-required = {
-    "": ["PackageIdentifier", "PackageVersion", "DefaultLocale", "ManifestType", "ManifestVersion"],
-    ".installer": ["PackageIdentifier", "PackageVersion", "Installers", "ManifestType", "ManifestVersion"],
-    ".locale.fr-FR": ["PackageIdentifier", "PackageVersion", "PackageLocale", "Publisher",
-                      "PackageName", "License", "ShortDescription", "ManifestType", "ManifestVersion"],
-}
-for kind, fields in required.items():
-    manifest = load(kind)
-    missing = [field for field in fields if not manifest.get(field)]
-    assert not missing, "winget%s lacks %s" % (kind, missing)
-    assert manifest["PackageIdentifier"] == "Kestrevel.Kestrevel"
-    assert str(manifest["PackageVersion"]) == version
-    assert manifest["ManifestVersion"] == "1.10.0"
-assert load("")["ManifestType"] == "version" and load("")["DefaultLocale"] == "fr-FR"
-assert load(".locale.fr-FR")["ManifestType"] == "defaultLocale"
-assert load(".locale.fr-FR")["PackageLocale"] == "fr-FR"
-installer = load(".installer")
-assert installer["ManifestType"] == "installer"
-assert installer["InstallerType"] == "zip" and installer["NestedInstallerType"] == "portable"
-assert installer["NestedInstallerFiles"] == [{"RelativeFilePath": "Kestrevel.exe",
-                                              "PortableCommandAlias": "kestrevel"}]
-assert installer["Installers"] == [{"Architecture": "x64", "InstallerUrl": url,
-                                    "InstallerSha256": digest.upper()}], installer["Installers"]
-scoop = json.load(open(os.path.join(out, "manifests", "scoop", "kestrevel.json"), encoding="utf-8"))
-for field in ["version", "description", "homepage", "license", "url", "hash", "bin"]:
-    assert scoop.get(field), "scoop lacks " + field
-assert (scoop["version"], scoop["url"], scoop["hash"], scoop["bin"]) == \
-    (version, url, digest, "Kestrevel.exe"), scoop
-assert scoop["homepage"] == url.rsplit("/", 1)[0] + "/"
+# The manifests pass the official schemas of the versions they declare, use only keys those
+# schemas name, and name the zip of their run by its address and its hash; the home page and
+# Scoop's automatic updates only when there is one to name.
+"$tools/pack" "$work/Kestrevel.exe" "$work/unversioned" --homepage "$homepage" \
+    --publish-url https://example.invalid/download/latest/Kestrevel-x64.zip
+"$tools/pack" "$work/Kestrevel.exe" "$work/no-homepage" --publish-url "$url" 2>"$work/said"
+grep -q "no Scoop manifest" "$work/said" || failed "a missing Scoop manifest went unsaid"
+/usr/bin/python3 - "$work" "$zip" "$url" "$version" "$homepage" "$unsigned" \
+    "$(dirname "$0")/schemas" <<'PY'
+import hashlib, json, os, re, sys, yaml
+from jsonschema import Draft7Validator
+work, zip_name, url, version, homepage, program, schemas = sys.argv[1:8]
+resource = open(program, "rb").read()
+start = resource.index("LegalCopyright\0".encode("utf-16-le")) + 30
+start += -start % 4
+copyright = resource[start:start + 512].decode("utf-16-le", "replace").split("\0")[0]
+winget = os.path.join("winget", "manifests", "k", "Kestrevel", "Kestrevel", version)
+def known_keys(value, schema, root, where):
+    """Every key of every object is one the schema names (winget's allow any other)."""
+    while "$ref" in schema:
+        schema = root["definitions"][schema["$ref"].rsplit("/", 1)[1]]
+    if isinstance(value, dict) and "properties" in schema:
+        unknown = set(value) - set(schema["properties"])
+        assert not unknown, "%s: keys no schema names: %s" % (where, sorted(unknown))
+        for key, inner in value.items():
+            known_keys(inner, schema["properties"][key], root, where)
+    elif isinstance(value, list) and isinstance(schema.get("items"), dict):
+        for inner in value:
+            known_keys(inner, schema["items"], root, where)
+def valid(manifest, schema_path, where):
+    if not os.path.exists(schema_path):
+        print("skipped: no schema %s to check %s against" % (schema_path, where))
+        return
+    schema = json.load(open(schema_path, encoding="utf-8"))
+    errors = [error.message for error in Draft7Validator(
+        schema, format_checker=Draft7Validator.FORMAT_CHECKER).iter_errors(manifest)]
+    assert not errors, "%s fails its schema: %s" % (where, errors)
+    known_keys(manifest, schema, schema, where)
+def manifests(run, zip_url, page):
+    out = os.path.join(work, run)
+    digest = hashlib.sha256(open(os.path.join(out, zip_name), "rb").read()).hexdigest()
+    assert digest + "  " + zip_name in open(os.path.join(out, "SHA256SUMS")).read()
+    date = re.search(r"^Source-Date: (\d{4}-\d\d-\d\d)T", open(os.path.join(out, "BUILDINFO")).read(), re.M)
+    names = ["Kestrevel.Kestrevel%s.yaml" % kind for kind in ("", ".installer", ".locale.fr-FR")]
+    expected = {os.path.join(winget, name) for name in names} | \
+        ({os.path.join("scoop", "kestrevel.json")} if page else set())
+    found = {os.path.relpath(os.path.join(folder, name), os.path.join(out, "manifests"))
+             for folder, _, files in os.walk(os.path.join(out, "manifests")) for name in files}
+    assert found == expected, "%s: the manifests are not laid out as the repositories take them: %s" % (run, sorted(found))
+    loaded = []
+    for name in names:
+        path = os.path.join(out, "manifests", winget, name)
+        manifest = yaml.safe_load(open(path, encoding="utf-8"))
+        valid(manifest, os.path.join(schemas, "winget", "manifest.%s.%s.json" % (
+            manifest["ManifestType"], manifest["ManifestVersion"])), path)
+        assert manifest["PackageIdentifier"] == "Kestrevel.Kestrevel"
+        assert manifest["PackageVersion"] == version and manifest["ManifestVersion"] == "1.10.0"
+        loaded.append(manifest)
+    head, installer, locale = loaded
+    assert [m["ManifestType"] for m in loaded] == ["version", "installer", "defaultLocale"]
+    assert head["DefaultLocale"] == locale["PackageLocale"] == installer["InstallerLocale"] == "fr-FR"
+    assert installer["InstallerType"] == "zip" and installer["NestedInstallerType"] == "portable"
+    assert installer["NestedInstallerFiles"] == [{"RelativeFilePath": "Kestrevel.exe",
+                                                  "PortableCommandAlias": "kestrevel"}]
+    assert installer["Commands"] == ["kestrevel"] and installer["ReleaseDate"] == date.group(1)
+    assert installer["Installers"] == [{"Architecture": "x64", "InstallerUrl": zip_url,
+                                        "InstallerSha256": digest.upper()}], installer["Installers"]
+    assert (locale["License"], locale["Copyright"], locale["Moniker"]) == \
+        ("Proprietary", copyright, "kestrevel"), locale
+    assert "f8" in locale["Tags"] and locale.get("PackageUrl") == (page or None), locale
+    if not page:
+        return
+    path = os.path.join(out, "manifests", "scoop", "kestrevel.json")
+    scoop = json.load(open(path, encoding="utf-8"))
+    valid(scoop, os.path.join(schemas, "scoop-schema.json"), path)
+    assert "url" not in scoop and "hash" not in scoop, "Scoop would install it on 32-bit Windows"
+    assert (scoop["version"], scoop["architecture"], scoop["bin"], scoop["homepage"], scoop["license"]) == \
+        (version, {"64bit": {"url": zip_url, "hash": digest}}, "Kestrevel.exe", page, "Proprietary"), scoop
+    assert scoop["shortcuts"] == [["Kestrevel.exe", "Kestrevel"]] and "administrator" in scoop["notes"]
+    return scoop.get("autoupdate")
+update = manifests("published", url, homepage)
+assert update["architecture"]["64bit"]["url"].replace("$version", version) == url and \
+    "$version" in update["architecture"]["64bit"]["url"], update
+assert manifests("unversioned", "https://example.invalid/download/latest/Kestrevel-x64.zip",
+                 homepage) is None, "automatic updates for an address without the version"
+manifests("no-homepage", url, "")
 PY
 echo "passed"
