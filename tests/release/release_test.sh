@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # The release as tools/pack makes it, and the check a user runs on a download (tools/check-download):
 #   - a signed download, as the program or as the release zip, checks out against the unsigned
-#     build it was made from; a one-byte change, a validly signed program that is not that build,
-#     a zip holding anything besides the program and its read-me, or a download that is not
-#     what its name says from its first byte to its last does not;
+#     build it was made from, also when --signer names the certificate that signed it; a one-byte
+#     change, a validly signed program that is not that build, a signature by another certificate
+#     than --signer names, a certificate table that is anything but the one signature, a zip
+#     holding anything besides the program and its read-me, or a download that is not what its
+#     name says from its first byte to its last does not;
+#   - SIGNER names the certificate that signed;
 #   - BUILDINFO names the commit, the source date and this machine's toolchain, is the same from
 #     one packing to the next, stays out of SHA256SUMS, and a toolchain that differs from it is
 #     reported;
@@ -12,7 +15,7 @@
 #     (schemas/), use no key the schemas do not name, and name the zip of the same run by its
 #     address and hash; the home page and Scoop's automatic updates only when there is one to
 #     name; without the address there are none.
-# The certificate is a throw-away one, made here.
+# The certificates are throw-away ones, made here.
 #   release_test.sh UNSIGNED.exe
 set -euo pipefail
 tools=$(cd "$(dirname "$0")/../../tools" && pwd)
@@ -20,8 +23,9 @@ source "$tools/lib.sh"
 unsigned=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-sign() { "$tools/sign" --cert "$work/cert.pem" --key "$work/key.pem" --ca "$work/cert.pem" "$1" "$2"; }
-check() { "$tools/check-download" --ca "$work/cert.pem" "$1" "$unsigned"; }
+sign() { "$tools/sign" --cert "$work/${3:-cert}.pem" --key "$work/${3:-key}.pem" --ca "$work/ca.pem" "$1" "$2"; }
+pin=()
+check() { "$tools/check-download" --ca "$work/ca.pem" "${pin[@]}" "$1" "$unsigned"; }
 # The download is refused, for the given reason when one is given.
 refused() {
     if check "$1" 2>"$work/said"; then
@@ -45,8 +49,12 @@ with zipfile.ZipFile(sys.argv[1], "w") as z:
 version=$(kv_version)
 zip=Kestrevel-$version-x64.zip
 
-openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj "/CN=Kestrevel throw-away signer" \
-    -addext extendedKeyUsage=codeSigning -keyout "$work/key.pem" -out "$work/cert.pem" 2>/dev/null
+for name in cert other; do
+    openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj "/CN=Kestrevel throw-away $name" \
+        -addext extendedKeyUsage=codeSigning -keyout "$work/${name/cert/key}.pem" \
+        -out "$work/$name.pem" 2>/dev/null
+done
+cat "$work/cert.pem" "$work/other.pem" >"$work/ca.pem"
 sign "$unsigned" "$work/Kestrevel.exe"
 cmp -s "$unsigned" "$work/Kestrevel.exe" && failed "signing changed nothing"
 check "$work/Kestrevel.exe"
@@ -54,6 +62,48 @@ url=https://example.invalid/releases/$zip
 homepage=https://example.invalid/kestrevel/
 "$tools/pack" "$work/Kestrevel.exe" "$work/published" --publish-url "$url" --homepage "$homepage"
 check "$work/published/$zip"
+
+# The signer: SIGNER names the certificate that signed, --signer takes its fingerprint as
+# openssl prints it too, and refuses a signature by any other certificate that the authorities
+# accept, or none.
+fingerprint=$(openssl x509 -in "$work/cert.pem" -noout -fingerprint -sha256 | sed 's/.*=//')
+[ "$(cat "$work/published/SIGNER")" = "SHA256 $(echo "$fingerprint" | tr -d : | tr A-F a-f)  /CN=Kestrevel throw-away cert" ] ||
+    failed "SIGNER does not name the signing certificate: $(cat "$work/published/SIGNER")"
+pin=(--signer "$fingerprint")
+check "$work/published/$zip"
+sign "$unsigned" "$work/by-other.exe" other
+refused "$work/by-other.exe" "a signature by another certificate than --signer names" \
+    "not by the certificate --signer names"
+refused "$unsigned" "an unsigned program when --signer expects a signature" "not signed"
+pin=()
+check "$work/by-other.exe"
+
+# The certificate table holds the one signature and nothing else: no bytes grown inside its
+# entry, no second entry, nothing after it, no padding but zeros.
+/usr/bin/python3 - "$work/Kestrevel.exe" "$work" <<'PY'
+import os, struct, sys
+data, out = open(sys.argv[1], "rb").read(), sys.argv[2]
+directory = struct.unpack_from("<I", data, 0x3C)[0] + 24 + 112 + 4 * 8
+offset, size = struct.unpack_from("<II", data, directory)
+der = int.from_bytes(data[offset + 10:offset + 12], "big") + 4  # a SEQUENCE of two length bytes
+assert data[offset + 8:offset + 10] == b"\x30\x82" and size == -(-(der + 8) // 8) * 8 and \
+    offset + size == len(data) and size > der + 8, "not the table osslsigncode writes"
+def write(name, table, size):
+    image = bytearray(data[:offset] + table)
+    struct.pack_into("<I", image, directory + 4, size)
+    open(os.path.join(out, name), "wb").write(image)
+entry = data[offset:]
+grown = struct.pack("<I", size + 4096) + entry[4:] + bytes(4096)
+write("grown.exe", grown, size + 4096)
+write("second.exe", entry + entry, 2 * size)
+write("after.exe", entry + bytes(8), size)
+write("padding.exe", entry[:-1] + b"\x01", size)
+PY
+refused "$work/grown.exe" "a signature entry grown by 4 KiB" "but its signature takes"
+refused "$work/second.exe" "a certificate table with a second entry" "more than its one entry"
+refused "$work/after.exe" "a signed program with bytes after its certificate table" \
+    "bytes follow its certificate table"
+refused "$work/padding.exe" "a signature padded with other bytes than zeros" "padding after"
 
 cp "$work/Kestrevel.exe" "$work/changed.exe"
 printf '\x90' | dd of="$work/changed.exe" bs=1 seek=4096 conv=notrunc 2>/dev/null
