@@ -4,9 +4,9 @@
 #     build it was made from, also when --signer names the certificate that signed it; a one-byte
 #     change, a validly signed program that is not that build, a signature by another certificate
 #     than --signer names, a certificate table that is anything but the one signature, a zip
-#     holding anything besides the program and its read-me, or a download that is not what its
-#     name says from its first byte to its last does not;
-#   - SIGNER names the certificate that signed;
+#     holding anything besides the program and its read-me, a zip comment that is not a commit's
+#     name, or a download that is not what its name says from its first byte to its last does not;
+#   - the published zip's comment names the commit, and SIGNER the certificate that signed;
 #   - BUILDINFO names the commit, the source date and this machine's toolchain, is the same from
 #     one packing to the next, stays out of SHA256SUMS, and a toolchain that differs from it is
 #     reported;
@@ -62,6 +62,9 @@ url=https://example.invalid/releases/$zip
 homepage=https://example.invalid/kestrevel/
 "$tools/pack" "$work/Kestrevel.exe" "$work/published" --publish-url "$url" --homepage "$homepage"
 check "$work/published/$zip"
+head=$(git -C "$tools/.." rev-parse HEAD 2>/dev/null || true)
+[ "$(/usr/bin/python3 -c 'import sys, zipfile; print(zipfile.ZipFile(sys.argv[1]).comment.decode())' \
+    "$work/published/$zip")" = "$head" ] || failed "the zip's comment does not name the commit $head"
 
 # The signer: SIGNER names the certificate that signed, --signer takes its fingerprint as
 # openssl prints it too, and refuses a signature by any other certificate that the authorities
@@ -146,8 +149,13 @@ def repack(name, comment=b"", extra=b"", twice=False):
 repack("comment.zip", comment=b"PK\x05\x06" + bytes(18))
 repack("extra.zip", extra=b"\x99\x99\x04\x00MZ!!")
 repack("twice.zip", twice=True)
+for name, comment in (("commit", b"0" * 40), ("short", b"abc"), ("long", b"0" * 41)):
+    repack(name + ".zip", comment=comment)
 PY
+check "$work/tampered/commit.zip"
 refused "$work/tampered/comment.zip" "a zip with other bytes in its comment" "its comment"
+refused "$work/tampered/short.zip" "a zip whose comment is 3 hex digits" "its comment"
+refused "$work/tampered/long.zip" "a zip whose comment is 41 hex digits" "its comment"
 refused "$work/tampered/extra.zip" "a zip with an extra field" "not stored whole"
 refused "$work/tampered/twice.zip" "a zip with a second program of the same name" "other files"
 /usr/bin/python3 -c 'import sys, zipfile
