@@ -6,7 +6,7 @@ KV_WINE=/usr/lib/wine/wine64
 KV_WINESERVER=/usr/lib/wine/wineserver
 KV_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
              mingw-w64-x86-64-dev cmake ninja-build googletest wine wine64 xvfb x11-apps
-             fonts-wine imagemagick python3 python3-yaml osslsigncode openssl)
+             fonts-wine imagemagick python3 python3-yaml python3-jsonschema osslsigncode openssl)
 
 # What tools/release needs: the compilers and the build, not Wine.
 KV_RELEASE_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64

@@ -1,16 +1,21 @@
 #!/usr/bin/env bash
 # The release as tools/pack makes it, and the check a user runs on a download (tools/check-download):
 #   - a signed download, as the program or as the release zip, checks out against the unsigned
-#     build it was made from; a one-byte change, a validly signed program that is not that build,
-#     a zip holding anything besides the program and its read-me, or a download that is not
-#     what its name says from its first byte to its last does not;
+#     build it was made from, also when --signer names the certificate that signed it; a one-byte
+#     change, a validly signed program that is not that build, a signature by another certificate
+#     than --signer names, a certificate table that is anything but the one signature, a zip
+#     holding anything besides the program and its read-me, a zip comment that is not a commit's
+#     name, or a download that is not what its name says from its first byte to its last does not;
+#   - the published zip's comment names the commit, and SIGNER the certificate that signed;
 #   - BUILDINFO names the commit, the source date and this machine's toolchain, is the same from
 #     one packing to the next, stays out of SHA256SUMS, and a toolchain that differs from it is
 #     reported;
-#   - with the address of the zip, the winget and Scoop manifests parse, carry every field their
-#     formats require and name the hash of the zip made in the same run; without it there are
-#     none.
-# The certificate is a throw-away one, made here.
+#   - with the address of the zip, the winget manifests (in the community repository's layout)
+#     and the Scoop manifest pass the official schemas of the versions they declare
+#     (schemas/), use no key the schemas do not name, and name the zip of the same run by its
+#     address and hash; the home page and Scoop's automatic updates only when there is one to
+#     name; without the address there are none.
+# The certificates are throw-away ones, made here.
 #   release_test.sh UNSIGNED.exe
 set -euo pipefail
 tools=$(cd "$(dirname "$0")/../../tools" && pwd)
@@ -18,8 +23,9 @@ source "$tools/lib.sh"
 unsigned=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-sign() { "$tools/sign" --cert "$work/cert.pem" --key "$work/key.pem" --ca "$work/cert.pem" "$1" "$2"; }
-check() { "$tools/check-download" --ca "$work/cert.pem" "$1" "$unsigned"; }
+sign() { "$tools/sign" --cert "$work/${3:-cert}.pem" --key "$work/${3:-key}.pem" --ca "$work/ca.pem" "$1" "$2"; }
+pin=()
+check() { "$tools/check-download" --ca "$work/ca.pem" "${pin[@]}" "$1" "$unsigned"; }
 # The download is refused, for the given reason when one is given.
 refused() {
     if check "$1" 2>"$work/said"; then
@@ -43,14 +49,64 @@ with zipfile.ZipFile(sys.argv[1], "w") as z:
 version=$(kv_version)
 zip=Kestrevel-$version-x64.zip
 
-openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj "/CN=Kestrevel throw-away signer" \
-    -addext extendedKeyUsage=codeSigning -keyout "$work/key.pem" -out "$work/cert.pem" 2>/dev/null
+for name in cert other; do
+    openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj "/CN=Kestrevel throw-away $name" \
+        -addext extendedKeyUsage=codeSigning -keyout "$work/${name/cert/key}.pem" \
+        -out "$work/$name.pem" 2>/dev/null
+done
+cat "$work/cert.pem" "$work/other.pem" >"$work/ca.pem"
 sign "$unsigned" "$work/Kestrevel.exe"
 cmp -s "$unsigned" "$work/Kestrevel.exe" && failed "signing changed nothing"
 check "$work/Kestrevel.exe"
 url=https://example.invalid/releases/$zip
-"$tools/pack" "$work/Kestrevel.exe" "$work/published" --publish-url "$url"
+homepage=https://example.invalid/kestrevel/
+"$tools/pack" "$work/Kestrevel.exe" "$work/published" --publish-url "$url" --homepage "$homepage"
 check "$work/published/$zip"
+head=$(git -C "$tools/.." rev-parse HEAD 2>/dev/null || true)
+[ "$(/usr/bin/python3 -c 'import sys, zipfile; print(zipfile.ZipFile(sys.argv[1]).comment.decode())' \
+    "$work/published/$zip")" = "$head" ] || failed "the zip's comment does not name the commit $head"
+
+# The signer: SIGNER names the certificate that signed, --signer takes its fingerprint as
+# openssl prints it too, and refuses a signature by any other certificate that the authorities
+# accept, or none.
+fingerprint=$(openssl x509 -in "$work/cert.pem" -noout -fingerprint -sha256 | sed 's/.*=//')
+[ "$(cat "$work/published/SIGNER")" = "SHA256 $(echo "$fingerprint" | tr -d : | tr A-F a-f)  /CN=Kestrevel throw-away cert" ] ||
+    failed "SIGNER does not name the signing certificate: $(cat "$work/published/SIGNER")"
+pin=(--signer "$fingerprint")
+check "$work/published/$zip"
+sign "$unsigned" "$work/by-other.exe" other
+refused "$work/by-other.exe" "a signature by another certificate than --signer names" \
+    "not by the certificate --signer names"
+refused "$unsigned" "an unsigned program when --signer expects a signature" "not signed"
+pin=()
+check "$work/by-other.exe"
+
+# The certificate table holds the one signature and nothing else: no bytes grown inside its
+# entry, no second entry, nothing after it, no padding but zeros.
+/usr/bin/python3 - "$work/Kestrevel.exe" "$work" <<'PY'
+import os, struct, sys
+data, out = open(sys.argv[1], "rb").read(), sys.argv[2]
+directory = struct.unpack_from("<I", data, 0x3C)[0] + 24 + 112 + 4 * 8
+offset, size = struct.unpack_from("<II", data, directory)
+der = int.from_bytes(data[offset + 10:offset + 12], "big") + 4  # a SEQUENCE of two length bytes
+assert data[offset + 8:offset + 10] == b"\x30\x82" and size == -(-(der + 8) // 8) * 8 and \
+    offset + size == len(data) and size > der + 8, "not the table osslsigncode writes"
+def write(name, table, size):
+    image = bytearray(data[:offset] + table)
+    struct.pack_into("<I", image, directory + 4, size)
+    open(os.path.join(out, name), "wb").write(image)
+entry = data[offset:]
+grown = struct.pack("<I", size + 4096) + entry[4:] + bytes(4096)
+write("grown.exe", grown, size + 4096)
+write("second.exe", entry + entry, 2 * size)
+write("after.exe", entry + bytes(8), size)
+write("padding.exe", entry[:-1] + b"\x01", size)
+PY
+refused "$work/grown.exe" "a signature entry grown by 4 KiB" "but its signature takes"
+refused "$work/second.exe" "a certificate table with a second entry" "more than its one entry"
+refused "$work/after.exe" "a signed program with bytes after its certificate table" \
+    "bytes follow its certificate table"
+refused "$work/padding.exe" "a signature padded with other bytes than zeros" "padding after"
 
 cp "$work/Kestrevel.exe" "$work/changed.exe"
 printf '\x90' | dd of="$work/changed.exe" bs=1 seek=4096 conv=notrunc 2>/dev/null
@@ -93,8 +149,13 @@ def repack(name, comment=b"", extra=b"", twice=False):
 repack("comment.zip", comment=b"PK\x05\x06" + bytes(18))
 repack("extra.zip", extra=b"\x99\x99\x04\x00MZ!!")
 repack("twice.zip", twice=True)
+for name, comment in (("commit", b"0" * 40), ("short", b"abc"), ("long", b"0" * 41)):
+    repack(name + ".zip", comment=comment)
 PY
+check "$work/tampered/commit.zip"
 refused "$work/tampered/comment.zip" "a zip with other bytes in its comment" "its comment"
+refused "$work/tampered/short.zip" "a zip whose comment is 3 hex digits" "its comment"
+refused "$work/tampered/long.zip" "a zip whose comment is 41 hex digits" "its comment"
 refused "$work/tampered/extra.zip" "a zip with an extra field" "not stored whole"
 refused "$work/tampered/twice.zip" "a zip with a second program of the same name" "other files"
 /usr/bin/python3 -c 'import sys, zipfile
@@ -131,43 +192,91 @@ cp "$work/published/$zip" "$work/extra/$zip"
 grep -q "binutils-mingw-w64-x86-64 0.1-older" "$work/said" &&
     grep -q "cannot be expected to match" "$work/said" || failed "a toolchain that differs went unsaid"
 
-# The manifests name the zip of this run by its address and its hash, and carry every field
-# their formats require.
-/usr/bin/python3 - "$work/published" "$zip" "$url" "$version" <<'PY'
-import hashlib, json, os, sys, yaml
-out, zip_name, url, version = sys.argv[1:5]
-digest = hashlib.sha256(open(os.path.join(out, zip_name), "rb").read()).hexdigest()
-assert digest + "  " + zip_name in open(os.path.join(out, "SHA256SUMS")).read()
-folder = os.path.join(out, "manifests", "winget", "Kestrevel.Kestrevel", version)
-load = lambda kind: yaml.safe_load(open(os.path.join(folder, "Kestrevel.Kestrevel%s.yaml" % kind), encoding="utf-8"))
-required = {
-    "": ["PackageIdentifier", "PackageVersion", "DefaultLocale", "ManifestType", "ManifestVersion"],
-    ".installer": ["PackageIdentifier", "PackageVersion", "Installers", "ManifestType", "ManifestVersion"],
-    ".locale.fr-FR": ["PackageIdentifier", "PackageVersion", "PackageLocale", "Publisher",
-                      "PackageName", "License", "ShortDescription", "ManifestType", "ManifestVersion"],
-}
-for kind, fields in required.items():
-    manifest = load(kind)
-    missing = [field for field in fields if not manifest.get(field)]
-    assert not missing, "winget%s lacks %s" % (kind, missing)
-    assert manifest["PackageIdentifier"] == "Kestrevel.Kestrevel"
-    assert str(manifest["PackageVersion"]) == version
-    assert manifest["ManifestVersion"] == "1.10.0"
-assert load("")["ManifestType"] == "version" and load("")["DefaultLocale"] == "fr-FR"
-assert load(".locale.fr-FR")["ManifestType"] == "defaultLocale"
-assert load(".locale.fr-FR")["PackageLocale"] == "fr-FR"
-installer = load(".installer")
-assert installer["ManifestType"] == "installer"
-assert installer["InstallerType"] == "zip" and installer["NestedInstallerType"] == "portable"
-assert installer["NestedInstallerFiles"] == [{"RelativeFilePath": "Kestrevel.exe",
-                                              "PortableCommandAlias": "kestrevel"}]
-assert installer["Installers"] == [{"Architecture": "x64", "InstallerUrl": url,
-                                    "InstallerSha256": digest.upper()}], installer["Installers"]
-scoop = json.load(open(os.path.join(out, "manifests", "scoop", "kestrevel.json"), encoding="utf-8"))
-for field in ["version", "description", "homepage", "license", "url", "hash", "bin"]:
-    assert scoop.get(field), "scoop lacks " + field
-assert (scoop["version"], scoop["url"], scoop["hash"], scoop["bin"]) == \
-    (version, url, digest, "Kestrevel.exe"), scoop
-assert scoop["homepage"] == url.rsplit("/", 1)[0] + "/"
+# The manifests pass the official schemas of the versions they declare, use only keys those
+# schemas name, and name the zip of their run by its address and its hash; the home page and
+# Scoop's automatic updates only when there is one to name.
+"$tools/pack" "$work/Kestrevel.exe" "$work/unversioned" --homepage "$homepage" \
+    --publish-url https://example.invalid/download/latest/Kestrevel-x64.zip
+"$tools/pack" "$work/Kestrevel.exe" "$work/no-homepage" --publish-url "$url" 2>"$work/said"
+grep -q "no Scoop manifest" "$work/said" || failed "a missing Scoop manifest went unsaid"
+/usr/bin/python3 - "$work" "$zip" "$url" "$version" "$homepage" "$unsigned" \
+    "$(dirname "$0")/schemas" <<'PY'
+import hashlib, json, os, re, sys, yaml
+from jsonschema import Draft7Validator
+work, zip_name, url, version, homepage, program, schemas = sys.argv[1:8]
+resource = open(program, "rb").read()
+start = resource.index("LegalCopyright\0".encode("utf-16-le")) + 30
+start += -start % 4
+copyright = resource[start:start + 512].decode("utf-16-le", "replace").split("\0")[0]
+winget = os.path.join("winget", "manifests", "k", "Kestrevel", "Kestrevel", version)
+def known_keys(value, schema, root, where):
+    """Every key of every object is one the schema names (winget's allow any other)."""
+    while "$ref" in schema:
+        schema = root["definitions"][schema["$ref"].rsplit("/", 1)[1]]
+    if isinstance(value, dict) and "properties" in schema:
+        unknown = set(value) - set(schema["properties"])
+        assert not unknown, "%s: keys no schema names: %s" % (where, sorted(unknown))
+        for key, inner in value.items():
+            known_keys(inner, schema["properties"][key], root, where)
+    elif isinstance(value, list) and isinstance(schema.get("items"), dict):
+        for inner in value:
+            known_keys(inner, schema["items"], root, where)
+def valid(manifest, schema_path, where):
+    if not os.path.exists(schema_path):
+        print("skipped: no schema %s to check %s against" % (schema_path, where))
+        return
+    schema = json.load(open(schema_path, encoding="utf-8"))
+    errors = [error.message for error in Draft7Validator(
+        schema, format_checker=Draft7Validator.FORMAT_CHECKER).iter_errors(manifest)]
+    assert not errors, "%s fails its schema: %s" % (where, errors)
+    known_keys(manifest, schema, schema, where)
+def manifests(run, zip_url, page):
+    out = os.path.join(work, run)
+    digest = hashlib.sha256(open(os.path.join(out, zip_name), "rb").read()).hexdigest()
+    assert digest + "  " + zip_name in open(os.path.join(out, "SHA256SUMS")).read()
+    date = re.search(r"^Source-Date: (\d{4}-\d\d-\d\d)T", open(os.path.join(out, "BUILDINFO")).read(), re.M)
+    names = ["Kestrevel.Kestrevel%s.yaml" % kind for kind in ("", ".installer", ".locale.fr-FR")]
+    expected = {os.path.join(winget, name) for name in names} | \
+        ({os.path.join("scoop", "kestrevel.json")} if page else set())
+    found = {os.path.relpath(os.path.join(folder, name), os.path.join(out, "manifests"))
+             for folder, _, files in os.walk(os.path.join(out, "manifests")) for name in files}
+    assert found == expected, "%s: the manifests are not laid out as the repositories take them: %s" % (run, sorted(found))
+    loaded = []
+    for name in names:
+        path = os.path.join(out, "manifests", winget, name)
+        manifest = yaml.safe_load(open(path, encoding="utf-8"))
+        valid(manifest, os.path.join(schemas, "winget", "manifest.%s.%s.json" % (
+            manifest["ManifestType"], manifest["ManifestVersion"])), path)
+        assert manifest["PackageIdentifier"] == "Kestrevel.Kestrevel"
+        assert manifest["PackageVersion"] == version and manifest["ManifestVersion"] == "1.10.0"
+        loaded.append(manifest)
+    head, installer, locale = loaded
+    assert [m["ManifestType"] for m in loaded] == ["version", "installer", "defaultLocale"]
+    assert head["DefaultLocale"] == locale["PackageLocale"] == installer["InstallerLocale"] == "fr-FR"
+    assert installer["InstallerType"] == "zip" and installer["NestedInstallerType"] == "portable"
+    assert installer["NestedInstallerFiles"] == [{"RelativeFilePath": "Kestrevel.exe",
+                                                  "PortableCommandAlias": "kestrevel"}]
+    assert installer["Commands"] == ["kestrevel"] and installer["ReleaseDate"] == date.group(1)
+    assert installer["Installers"] == [{"Architecture": "x64", "InstallerUrl": zip_url,
+                                        "InstallerSha256": digest.upper()}], installer["Installers"]
+    assert (locale["License"], locale["Copyright"], locale["Moniker"]) == \
+        ("Proprietary", copyright, "kestrevel"), locale
+    assert "f8" in locale["Tags"] and locale.get("PackageUrl") == (page or None), locale
+    if not page:
+        return
+    path = os.path.join(out, "manifests", "scoop", "kestrevel.json")
+    scoop = json.load(open(path, encoding="utf-8"))
+    valid(scoop, os.path.join(schemas, "scoop-schema.json"), path)
+    assert "url" not in scoop and "hash" not in scoop, "Scoop would install it on 32-bit Windows"
+    assert (scoop["version"], scoop["architecture"], scoop["bin"], scoop["homepage"], scoop["license"]) == \
+        (version, {"64bit": {"url": zip_url, "hash": digest}}, "Kestrevel.exe", page, "Proprietary"), scoop
+    assert scoop["shortcuts"] == [["Kestrevel.exe", "Kestrevel"]] and "administrator" in scoop["notes"]
+    return scoop.get("autoupdate")
+update = manifests("published", url, homepage)
+assert update["architecture"]["64bit"]["url"].replace("$version", version) == url and \
+    "$version" in update["architecture"]["64bit"]["url"], update
+assert manifests("unversioned", "https://example.invalid/download/latest/Kestrevel-x64.zip",
+                 homepage) is None, "automatic updates for an address without the version"
+manifests("no-homepage", url, "")
 PY
 echo "passed"
