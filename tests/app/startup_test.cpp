@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <string>
 #include <utility>
 #include <vector>
@@ -48,6 +47,24 @@ std::vector<std::string> NamesOf(const Order& order, const Order& then = {}) {
         }
     }
     return names;
+}
+
+// Plays the user while the program runs: notes each message box and closes it, and closes any
+// other window, so that a gate that lets the system through still comes to an end.
+std::vector<std::wstring> boxes;
+size_t steps_before_box = 0;
+size_t windows_with_box = 0;
+void CALLBACK PlayTheUser(HWND, UINT, UINT_PTR, DWORD) {
+    for (HWND window : driver::TopWindowsOf(GetCurrentProcessId())) {
+        if (driver::ClassOf(window) != L"#32770") {
+            PostMessageW(window, WM_CLOSE, 0, 0);
+            continue;
+        }
+        steps_before_box = steps_seen.size();
+        windows_with_box = driver::TopWindowsOf(GetCurrentProcessId()).size();
+        boxes.push_back(driver::MessageBoxText(window));
+        EndDialog(window, IDOK);
+    }
 }
 
 // The test runner made a workspace of its own; the program's start-up makes the real one.
@@ -161,39 +178,9 @@ TEST(Startup, ARefusedStartShowsOnlyItsMessageAndStillEndsEveryLibraryInOrder) {
     steps_seen.clear();
     App_WatchSteps(NoteStep);
     const VersionLookup system = App_ReplaceVersionLookup([]() -> int64_t { return 80; });
-    // Plays the user from another thread: reads each message box and closes it, and closes any
-    // other window, so that a gate that lets Windows 7 through still ends.
-    static std::atomic<bool> running;
-    static std::vector<std::wstring> boxes;
-    static size_t steps_before_box, windows_with_box;
-    static HWND last_box = nullptr;
-    running = true;
-    boxes.clear();
-    HANDLE user = CreateThread(
-        nullptr, 0,
-        [](void*) -> DWORD {
-            const ULONGLONG deadline = GetTickCount64() + 20000;
-            while (running && GetTickCount64() < deadline) {
-                for (HWND window : driver::TopWindowsOf(GetCurrentProcessId())) {
-                    if (driver::ClassOf(window) != L"#32770") {
-                        PostMessageW(window, WM_CLOSE, 0, 0);
-                    } else if (window != last_box) {
-                        last_box = window;
-                        steps_before_box = steps_seen.size();
-                        windows_with_box = driver::TopWindowsOf(GetCurrentProcessId()).size();
-                        boxes.push_back(driver::MessageBoxText(window));
-                        PostMessageW(window, WM_COMMAND, IDOK, 0);
-                    }
-                }
-                Sleep(50);
-            }
-            return 0;
-        },
-        nullptr, 0, nullptr);
+    const UINT_PTR user = SetTimer(nullptr, 0, 50, PlayTheUser);
     EXPECT_EQ(App_Run(), 0u) << "the exit code";
-    running = false;
-    WaitForSingleObject(user, 25000);
-    CloseHandle(user);
+    KillTimer(nullptr, user);
     App_ReplaceVersionLookup(system);
     App_WatchSteps(nullptr);
 
