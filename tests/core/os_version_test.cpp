@@ -44,7 +44,7 @@ int64_t CodeUnderSetting(const std::wstring& setting, const std::wstring& argume
     return code;
 }
 
-// What RtlGetVersion stands-ins report.
+// Stand-ins for RtlGetVersion: one that reports `reported`, one that fails.
 OSVERSIONINFOEXW reported{};
 LONG WINAPI ReportedVersion(OSVERSIONINFOEXW* record) {
     *record = reported;

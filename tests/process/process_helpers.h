@@ -91,8 +91,9 @@ class TempFile {
 using driver::Utf8;
 
 // Gives this process a hidden console of its own unless it has one, so that a child that shares
-// its parent's console can be told from one that got a new console: a console program started
-// by a process without a console gets a console anyway. The standard handles stay as they were.
+// its parent's console can be told from one that got a new console. Without it sharing could not
+// be seen: a console program started by a process without a console gets a new console anyway
+// on Windows, and none under Wine. The standard handles stay as they were.
 inline void OwnConsole() {
     DWORD attached = 0;
     if (GetConsoleProcessList(&attached, 1)) {
