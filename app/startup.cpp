@@ -7,16 +7,58 @@
 namespace {
 
 AppState app_state{};
+AppStepWatcher step_watcher = nullptr;
+VersionLookup version_lookup = OS_VersionCode;
 
 constexpr wchar_t kToolName[] = L"\\bcdedit.exe";
 constexpr wchar_t kArgumentPrefix[] = L"/set {Default} bootmenupolicy ";
 constexpr wchar_t kTooOldText[] = L"You need Windows 8 or higher to use this program";
 
-void InitCommonControlsAndCom() {
+} // namespace
+
+void App_InitCommonControlsAndCom() {
     Gadget_InitCommonControls();
     // Makes this thread a single-threaded apartment for the life of the process.
     const HRESULT joined = CoInitialize(nullptr);
     (void)joined;
+}
+
+namespace {
+
+// The start-up order. Steps 7 to 11 (vector drawing, image codecs, BMP codec, image registry
+// and image blending) belong to the imaging libraries, which nothing here uses.
+constexpr AppLibraryStep kInitSteps[] = {
+    String_Init,                  // 1
+    Map_Init,                     // 2
+    Event_Init,                   // 3
+    Tls_Init,                     // 4
+    Font_Init,                    // 5
+    Memory_Init,                  // 6
+    Window_Init,                  // 12
+    Gadget_Init,                  // 13
+    Program_Init,                 // 14
+    App_InitCommonControlsAndCom, // 15
+};
+
+// The shutdown order, and the string workspace after it. Steps 4 to 6 belong to the imaging
+// libraries; step 9, map support, has nothing to end.
+constexpr AppLibraryStep kEndSteps[] = {
+    Program_End, // 1
+    Gadget_End,  // 2
+    Window_End,  // 3
+    Font_End,    // 7
+    Event_End,   // 8
+    Memory_End,  // 10
+    String_End,
+};
+
+template <size_t count> void RunSteps(const AppLibraryStep (&steps)[count]) {
+    for (AppLibraryStep step : steps) {
+        if (step_watcher) {
+            step_watcher(step);
+        }
+        step();
+    }
 }
 
 } // namespace
@@ -25,19 +67,20 @@ AppState& App_State() {
     return app_state;
 }
 
+AppStepWatcher App_WatchSteps(AppStepWatcher watcher) {
+    const AppStepWatcher before = step_watcher;
+    step_watcher = watcher;
+    return before;
+}
+
+VersionLookup App_ReplaceVersionLookup(VersionLookup lookup) {
+    const VersionLookup before = version_lookup;
+    version_lookup = lookup;
+    return before;
+}
+
 void App_InitLibraries() {
-    String_Init(); // 1
-    Map_Init();    // 2
-    Event_Init();  // 3
-    Tls_Init();    // 4
-    Font_Init();   // 5
-    Memory_Init(); // 6
-    // 7 to 11: vector drawing, image codecs, BMP codec, image registry and image blending
-    // belong to the imaging libraries, which nothing here uses.
-    Window_Init();              // 12
-    Gadget_Init();              // 13
-    Program_Init();             // 14
-    InitCommonControlsAndCom(); // 15
+    RunSteps(kInitSteps);
 }
 
 void App_BuildStrings() {
@@ -54,21 +97,12 @@ void App_BuildStrings() {
 }
 
 void App_TerminateLibraries() {
-    Program_End(); // 1
-    Gadget_End();  // 2
-    Window_End();  // 3
-    // 4 to 6 belong to the imaging libraries.
-    Font_End();  // 7
-    Event_End(); // 8
-    // 9: map support has nothing to end.
-    Memory_End(); // 10
-
-    // The application's strings live in the string workspace's heap, which goes next.
+    // The application's strings live in the string workspace's heap, which goes last.
     app_state.tool_path = nullptr;
     app_state.tool_folder = nullptr;
     app_state.argument_prefix = nullptr;
     app_state.message_text = nullptr;
-    String_End();
+    RunSteps(kEndSteps);
 }
 
 bool App_VersionGatePasses(int64_t version_code) {
@@ -78,7 +112,7 @@ bool App_VersionGatePasses(int64_t version_code) {
 UINT App_Run() {
     App_InitLibraries();
     App_BuildStrings();
-    if (!App_VersionGatePasses(OS_VersionCode())) {
+    if (!App_VersionGatePasses(version_lookup())) {
         Requester_Message(kInfoTitle, kTooOldText, kInformationBox);
     } else {
         MainWindow_Run();

@@ -2,8 +2,6 @@
 
 namespace {
 
-using RtlGetVersionProc = LONG(WINAPI*)(OSVERSIONINFOEXW*);
-
 constexpr DWORD kInfoSize = sizeof(OSVERSIONINFOW);
 constexpr DWORD kInfoExSize = sizeof(OSVERSIONINFOEXW);
 
@@ -25,7 +23,21 @@ int64_t Edition(bool workstation, int64_t desktop, int64_t server) {
     return workstation ? desktop : server;
 }
 
+RtlGetVersionProc SystemRtlGetVersion() {
+    // ntdll is always mapped; it is never loaded on our behalf.
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll ? Runtime_Proc<RtlGetVersionProc>(ntdll, "RtlGetVersion") : nullptr;
+}
+
+RtlVersionLookup rtl_version_lookup = SystemRtlGetVersion;
+
 } // namespace
+
+RtlVersionLookup OS_ReplaceRtlVersionLookup(RtlVersionLookup lookup) {
+    const RtlVersionLookup before = rtl_version_lookup;
+    rtl_version_lookup = lookup;
+    return before;
+}
 
 int64_t OS_DecideVersionCode(DWORD platform, DWORD major, DWORD minor, bool workstation) {
     if (platform == VER_PLATFORM_WIN32_WINDOWS) {
@@ -70,12 +82,7 @@ int64_t OS_DecideVersionCode(DWORD platform, DWORD major, DWORD minor, bool work
 int OS_GetVersionInfo(OSVERSIONINFOEXW* record) {
     *record = OSVERSIONINFOEXW{};
     record->dwOSVersionInfoSize = kInfoExSize;
-    // ntdll is always mapped; it is never loaded on our behalf.
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    if (!ntdll) {
-        return 0;
-    }
-    auto rtl_get_version = Runtime_Proc<RtlGetVersionProc>(ntdll, "RtlGetVersion");
+    const RtlGetVersionProc rtl_get_version = rtl_version_lookup();
     if (!rtl_get_version) {
         return 0;
     }

@@ -30,6 +30,7 @@ HCURSOR arrow_cursor = nullptr;
 // Desktop composition is asked about once, on the first need, and never again.
 bool composition_queried = false;
 BOOL composition_enabled = FALSE;
+CompositionQuery composition_query = nullptr; // null: the system's
 
 struct WindowStyle {
     DWORD style;
@@ -102,14 +103,26 @@ void Window_ClassName(int64_t identity, wchar_t (&buffer)[WINDOW_CLASS_NAME_LENG
 int32_t Window_CaptionOffset() {
     if (!composition_queried) {
         composition_queried = true;
-        // Looked up at run time: the library is missing before Windows Vista. It stays loaded.
-        HMODULE dwmapi = Runtime_LoadSystemLibrary(L"dwmapi.dll");
-        using CompositionQuery = HRESULT(WINAPI*)(BOOL*);
-        if (auto query = Runtime_Proc<CompositionQuery>(dwmapi, "DwmIsCompositionEnabled")) {
+        CompositionQuery query = composition_query;
+        if (!query) {
+            // Looked up at run time: the library is missing before Windows Vista. It stays
+            // loaded.
+            HMODULE dwmapi = Runtime_LoadSystemLibrary(L"dwmapi.dll");
+            query = Runtime_Proc<CompositionQuery>(dwmapi, "DwmIsCompositionEnabled");
+        }
+        if (query) {
             query(&composition_enabled);
         }
     }
     return composition_enabled ? kCompositionCaptionOffset : 0;
+}
+
+CompositionQuery Window_ReplaceCompositionQuery(CompositionQuery query) {
+    composition_queried = false;
+    composition_enabled = FALSE;
+    const CompositionQuery before = composition_query;
+    composition_query = query;
+    return before;
 }
 
 int64_t Window_Open(int64_t number, int32_t x, int32_t y, int32_t inner_width, int32_t inner_height,

@@ -1,4 +1,5 @@
 #include "app/app.h"
+#include "runtime/process/process.h"
 #include "runtime/gui/internal/events.h"
 #include "runtime/gui/internal/gadgets.h"
 #include "support/window_driver.h"
@@ -8,6 +9,75 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// The fixed orders of the libraries' starts and ends: the imaging libraries' steps are not
+// built, and the string workspace ends after the last library.
+using Order = std::vector<std::pair<AppLibraryStep, std::string>>;
+#define STEP(name) Order::value_type(name, #name)
+const Order kStartOrder = {STEP(String_Init),  STEP(Map_Init),
+                           STEP(Event_Init),   STEP(Tls_Init),
+                           STEP(Font_Init),    STEP(Memory_Init),
+                           STEP(Window_Init),  STEP(Gadget_Init),
+                           STEP(Program_Init), STEP(App_InitCommonControlsAndCom)};
+const Order kShutdownOrder = {STEP(Program_End), STEP(Gadget_End), STEP(Window_End), STEP(Font_End),
+                              STEP(Event_End),   STEP(Memory_End), STEP(String_End)};
+#undef STEP
+
+std::vector<std::string> steps_seen;
+
+void NoteStep(AppLibraryStep step) {
+    std::string name = "an unknown step";
+    for (const Order* order : {&kStartOrder, &kShutdownOrder}) {
+        for (const auto& [known, known_name] : *order) {
+            name = known == step ? known_name : name;
+        }
+    }
+    steps_seen.push_back(name);
+}
+
+std::vector<std::string> NamesOf(const Order& order, const Order& then = {}) {
+    std::vector<std::string> names;
+    for (const Order* part : {&order, &then}) {
+        for (const auto& step : *part) {
+            names.push_back(step.second);
+        }
+    }
+    return names;
+}
+
+// Plays the user while the program runs: notes each message box and closes it, and closes any
+// other window, so that a gate that lets the system through still comes to an end.
+std::vector<std::wstring> boxes;
+size_t steps_before_box = 0;
+size_t windows_with_box = 0;
+void CALLBACK PlayTheUser(HWND, UINT, UINT_PTR, DWORD) {
+    for (HWND window : driver::TopWindowsOf(GetCurrentProcessId())) {
+        if (driver::ClassOf(window) != L"#32770") {
+            PostMessageW(window, WM_CLOSE, 0, 0);
+            continue;
+        }
+        steps_before_box = steps_seen.size();
+        windows_with_box = driver::TopWindowsOf(GetCurrentProcessId()).size();
+        boxes.push_back(driver::MessageBoxText(window));
+        EndDialog(window, IDOK);
+    }
+}
+
+// The test runner made a workspace of its own; the program's start-up makes the real one.
+void EndTheRunnersWorkspace() {
+    AppState& state = App_State();
+    String_Free(state.tool_path);
+    String_Free(state.argument_prefix);
+    String_Free(state.tool_folder);
+    state.tool_path = state.argument_prefix = state.tool_folder = nullptr;
+    String_End();
+}
+
+} // namespace
 
 TEST(Startup, VersionGateRefusesWindowsSevenAndOlder) {
     for (int64_t refused : {5, 10, 20, 30, 40, 50, 60, 65, 70, 75, 80}) {
@@ -56,13 +126,13 @@ TEST(Startup, LibrariesComeFromTheSystemFolderOnly) {
 }
 
 TEST(Startup, LibrariesComeUpAndShutdownTakesThemDownAgain) {
-    // The test runner made a workspace of its own; the program's start-up makes the real one.
     AppState& state = App_State();
-    String_Free(state.tool_path);
-    String_Free(state.argument_prefix);
-    state.tool_path = state.argument_prefix = nullptr;
-    String_End();
+    EndTheRunnersWorkspace();
+    steps_seen.clear();
+    App_WatchSteps(NoteStep);
     App_InitLibraries();
+    EXPECT_EQ(steps_seen, NamesOf(kStartOrder)) << "the start-up order";
+    steps_seen.clear();
     HWND post_window = Event_PostWindow();
     EXPECT_TRUE(IsWindow(post_window));
     EXPECT_FALSE(IsWindowVisible(post_window)) << "the post-event window is never shown";
@@ -85,6 +155,8 @@ TEST(Startup, LibrariesComeUpAndShutdownTakesThemDownAgain) {
     ASSERT_NE(button, nullptr);
 
     App_TerminateLibraries();
+    App_WatchSteps(nullptr);
+    EXPECT_EQ(steps_seen, NamesOf(kShutdownOrder)) << "the shutdown order";
     // The window library closed the still open window with its button, the event queue took its
     // window and class away, and the heaps of the memory library and the workspace are gone.
     EXPECT_FALSE(IsWindow(window));
@@ -98,5 +170,25 @@ TEST(Startup, LibrariesComeUpAndShutdownTakesThemDownAgain) {
     EXPECT_EQ(String_Capacity(), 0u);
     EXPECT_EQ(state.tool_path, nullptr);
 
+    String_Init(); // for the tests that follow
+}
+
+TEST(Startup, ARefusedStartShowsOnlyItsMessageAndStillEndsEveryLibraryInOrder) {
+    EndTheRunnersWorkspace();
+    steps_seen.clear();
+    App_WatchSteps(NoteStep);
+    const VersionLookup system = App_ReplaceVersionLookup([]() -> int64_t { return 80; });
+    const UINT_PTR user = SetTimer(nullptr, 0, 50, PlayTheUser);
+    EXPECT_EQ(App_Run(), 0u) << "the exit code";
+    KillTimer(nullptr, user);
+    App_ReplaceVersionLookup(system);
+    App_WatchSteps(nullptr);
+
+    EXPECT_EQ(boxes,
+              std::vector<std::wstring>{L"You need Windows 8 or higher to use this program"});
+    EXPECT_EQ(windows_with_box, 1u) << "the message is the only window";
+    EXPECT_EQ(steps_before_box, kStartOrder.size()) << "the message comes after start-up";
+    EXPECT_EQ(steps_seen, NamesOf(kStartOrder, kShutdownOrder))
+        << "every library is started and ended, in order";
     String_Init(); // for the tests that follow
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -18,7 +19,7 @@ struct Row {
 
 // Copies the probe under a name of its own, gives that name a Windows version in Wine's
 // per-program settings, runs it and returns the version code it reports (or -1).
-int64_t CodeUnderSetting(const std::wstring& setting) {
+int64_t CodeUnderSetting(const std::wstring& setting, const std::wstring& arguments = L"") {
     const std::wstring folder = driver::OwnFolder();
     const std::wstring probe = folder + L"os_version_probe.exe";
     const std::wstring exe_name = L"probe_" + setting + L".exe";
@@ -35,12 +36,22 @@ int64_t CodeUnderSetting(const std::wstring& setting) {
     long code = -1;
     {
         driver::ChildProcess probe_run;
-        if (probe_run.Start(L"\"" + copy + L"\"")) {
+        if (probe_run.Start(L"\"" + copy + L"\" " + arguments)) {
             code = probe_run.WaitForExit(30000);
         }
     }
     DeleteFileW(copy.c_str());
     return code;
+}
+
+// Stand-ins for RtlGetVersion: one that reports `reported`, one that fails.
+OSVERSIONINFOEXW reported{};
+LONG WINAPI ReportedVersion(OSVERSIONINFOEXW* record) {
+    *record = reported;
+    return 0;
+}
+LONG WINAPI FailedVersion(OSVERSIONINFOEXW*) {
+    return static_cast<LONG>(0xC0000001); // STATUS_UNSUCCESSFUL
 }
 
 } // namespace
@@ -78,21 +89,56 @@ TEST(OsVersion, RealQueryAgreesWithTheSystem) {
     EXPECT_NE(code, VERSION_UNKNOWN);
 }
 
+TEST(OsVersion, WithoutRtlGetVersionTheVersionComesFromGetVersionEx) {
+    // GetVersionExW stops at 6.2 for a program that declares no newer system, as this one.
+    OSVERSIONINFOEXW own{.dwOSVersionInfoSize = sizeof(OSVERSIONINFOEXW)};
+    ASSERT_TRUE(GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&own)));
+    const int64_t from_get_version_ex = OS_DecideVersionCode(
+        NT, own.dwMajorVersion, own.dwMinorVersion, own.wProductType == VER_NT_WORKSTATION);
+    const RtlVersionLookup system =
+        OS_ReplaceRtlVersionLookup([]() -> RtlGetVersionProc { return nullptr; });
+    OSVERSIONINFOEXW info{.dwMajorVersion = 7};
+    EXPECT_EQ(OS_GetVersionInfo(&info), 0) << "not found";
+    EXPECT_EQ(info.dwMajorVersion, 0u) << "the record is zeroed all the same";
+    EXPECT_EQ(info.dwOSVersionInfoSize, sizeof(OSVERSIONINFOEXW));
+    EXPECT_EQ(OS_VersionCode(), from_get_version_ex) << "not found: GetVersionExW decides";
+    OS_ReplaceRtlVersionLookup([]() -> RtlGetVersionProc { return FailedVersion; });
+    EXPECT_EQ(OS_VersionCode(), from_get_version_ex) << "failed: GetVersionExW decides";
+    // Found, its record decides, workstation or server alike.
+    OS_ReplaceRtlVersionLookup([]() -> RtlGetVersionProc { return ReportedVersion; });
+    for (const auto& [major, minor, product, code] :
+         {std::tuple{6u, 1u, 3, 85}, {10u, 0u, 1, 110}, {11u, 0u, 1, 200}}) {
+        reported = {.dwMajorVersion = major,
+                    .dwMinorVersion = minor,
+                    .wProductType = static_cast<BYTE>(product)};
+        EXPECT_EQ(OS_VersionCode(), code) << major << "." << minor;
+    }
+    OS_ReplaceRtlVersionLookup(system);
+}
+
 TEST(OsVersion, PerProgramWineSettingsGiveTheirCodes) {
     if (!driver::RunningUnderWine()) {
         GTEST_SKIP() << "per-program version settings are Wine's";
     }
     // What each setting reports on Wine 8.0 (not what its name suggests): win7 is a 6.1 server,
-    // win2008r2 the 6.1 workstation that Windows 7 is.
+    // win2008r2 the 6.1 workstation that Windows 7 is. Without RtlGetVersion (0: not tried),
+    // GetVersionExW gives the version, at most 6.2 for this probe, and the extended record tells
+    // a server.
     const struct {
         const wchar_t* setting;
         int64_t code;
+        int64_t without_rtl;
     } settings[] = {
-        {L"win10", 110},  {L"win81", 100}, {L"win8", 90},    {L"win7", 85},    {L"win2008r2", 80},
-        {L"win2008", 75}, {L"vista", 70},  {L"win2003", 65}, {L"winxp64", 60}, {L"winxp", 60},
+        {L"win10", 110, 90},    {L"win81", 100, 0},   {L"win8", 90, 0},  {L"win7", 85, 85},
+        {L"win2008r2", 80, 80}, {L"win2008", 75, 75}, {L"vista", 70, 0}, {L"win2003", 65, 0},
+        {L"winxp64", 60, 0},    {L"winxp", 60, 0},
     };
     for (const auto& entry : settings) {
-        EXPECT_EQ(CodeUnderSetting(entry.setting), entry.code)
-            << "setting " << std::string(entry.setting, entry.setting + wcslen(entry.setting));
+        const std::string name(entry.setting, entry.setting + wcslen(entry.setting));
+        EXPECT_EQ(CodeUnderSetting(entry.setting), entry.code) << "setting " << name;
+        if (entry.without_rtl) {
+            EXPECT_EQ(CodeUnderSetting(entry.setting, L"no-rtl"), entry.without_rtl)
+                << "setting " << name << " without RtlGetVersion";
+        }
     }
 }

@@ -154,6 +154,7 @@ TEST_F(EventQueueTest, TimedWaitsReturnZeroWhenNothingComes) {
 
 TEST_F(EventQueueTest, OtherThreadsDeliverThroughThePostEventWindow) {
     EXPECT_EQ(ClassNameOf(Event_PostWindow()), L"PostEventClass");
+    EXPECT_EQ(GetClassLongPtrW(Event_PostWindow(), GCL_STYLE), CS_DBLCLKS);
     EXPECT_FALSE(IsWindowVisible(Event_PostWindow()));
     EXPECT_EQ(Event_PostMessageId(), RegisterWindowMessageW(L"Tavi_PostEventMessage"));
 

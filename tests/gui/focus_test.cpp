@@ -77,6 +77,16 @@ TEST_F(KeyboardFocus, TabAndShiftTabCycleThroughTheTabStops) {
     ShowWindow(hidden, SW_HIDE);
     SetWindowLongPtrW(no_stop, GWL_STYLE, GetWindowLongPtrW(no_stop, GWL_STYLE) & ~WS_TABSTOP);
     ASSERT_TRUE(Activate(window));
+    // Ctrl or Shift alone (no accelerator) shows the cues once its key message is retrieved.
+    for (WORD modifier : {VK_CONTROL, VK_SHIFT}) {
+        TrackCuesOf(0, kCuesHidden);
+        driver::PressKey(modifier);
+        for (const ULONGLONG end = GetTickCount64() + 1000;
+             CuesOf(window) && GetTickCount64() < end;) {
+            Event_Wait(20);
+        }
+        EXPECT_EQ(CuesOf(window), 0) << "modifier key " << modifier << " alone shows the cues";
+    }
     TrackCuesOf(0, kCuesHidden);
 
     // With no control focused, Tab goes to the first tab stop, Shift+Tab to the last.

@@ -40,8 +40,10 @@ struct Observed {
     bool seen = false;
     HWND box = nullptr;
     HWND box_owner = nullptr;
-    bool enabled_active = false, enabled_plain = false, enabled_disabled = false,
-         enabled_hidden = false, topmost_topmost = false;
+    bool enabled_plain = false, enabled_disabled = false, enabled_hidden = false,
+         topmost_topmost = false, topmost_active = false;
+    // The foreground window's entry: -1 without one, else whether the requester disabled it.
+    int active_disabled_here = -1;
     int list_length = 0;
     std::wstring text;
 };
@@ -75,6 +77,12 @@ void CALLBACK InspectAndClose(HWND, UINT, UINT_PTR timer, DWORD) {
     observed.enabled_disabled = IsWindowEnabled(disabled_window);
     observed.enabled_hidden = IsWindowEnabled(hidden_window);
     observed.topmost_topmost = IsTopmost(topmost_window);
+    observed.topmost_active = IsTopmost(active_window);
+    for (SuspendedWindow* entry = Requester_SuspendedList(); entry;
+         entry = static_cast<SuspendedWindow*>(Objects_ListNext(entry))) {
+        observed.active_disabled_here =
+            entry->window == active_window ? entry->disabled_here : observed.active_disabled_here;
+    }
     observed.list_length = ListLength();
     wchar_t caption[64] = {};
     GetWindowTextW(box, caption, 64);
@@ -93,7 +101,8 @@ TEST(Requester, SuspendsTheThreadsWindowsAndPutsThemBack) {
     EnableWindow(disabled_window, FALSE);
     hidden_window = MakeWindow(L"hidden", 0, false);
     topmost_window = MakeWindow(L"topmost", WS_EX_TOPMOST, true);
-    active_window = MakeWindow(L"active", 0, true);
+    // The foreground window is topmost, as the main window is when the credit box comes.
+    active_window = MakeWindow(L"active", WS_EX_TOPMOST, true);
     SetForegroundWindow(active_window);
     ASSERT_EQ(GetForegroundWindow(), active_window) << "the test needs a desktop with focus";
     ASSERT_TRUE(IsTopmost(topmost_window));
@@ -107,6 +116,9 @@ TEST(Requester, SuspendsTheThreadsWindowsAndPutsThemBack) {
     ASSERT_TRUE(observed.seen);
     EXPECT_EQ(observed.text, L"Titre");
     EXPECT_EQ(observed.box_owner, active_window) << "the foreground window of this process owns it";
+    EXPECT_EQ(observed.active_disabled_here, 0)
+        << "the requester leaves the foreground window enabled: the box disables its owner";
+    EXPECT_FALSE(observed.topmost_active) << "the topmost foreground window is lowered too";
     EXPECT_FALSE(observed.enabled_plain) << "a visible enabled window is disabled";
     EXPECT_FALSE(observed.enabled_disabled);
     EXPECT_TRUE(observed.enabled_hidden) << "a hidden window is left alone";
@@ -119,6 +131,7 @@ TEST(Requester, SuspendsTheThreadsWindowsAndPutsThemBack) {
     EXPECT_TRUE(IsWindowEnabled(active_window));
     EXPECT_FALSE(IsWindowVisible(hidden_window));
     EXPECT_TRUE(IsTopmost(topmost_window)) << "topmost again afterwards";
+    EXPECT_TRUE(IsTopmost(active_window)) << "the foreground window is topmost again afterwards";
     EXPECT_FALSE(IsTopmost(plain_window));
     EXPECT_EQ(Requester_SuspendedList(), nullptr) << "the list is empty afterwards";
 

@@ -26,6 +26,15 @@ POINT CentreIn(const RECT& outer, HWND window) {
             outer.top + (outer.bottom - outer.top - (inner.bottom - inner.top)) / 2};
 }
 
+// A stand-in for the system's composition query: gives `composition_answer` and counts calls.
+BOOL composition_answer = FALSE;
+int composition_queries = 0;
+HRESULT WINAPI CountedCompositionQuery(BOOL* enabled) {
+    ++composition_queries;
+    *enabled = composition_answer;
+    return S_OK;
+}
+
 int32_t CompositionOffsetOfTheSystem() {
     using Query = HRESULT(WINAPI*)(BOOL*);
     BOOL enabled = FALSE;
@@ -53,6 +62,7 @@ TEST_F(WindowOpen, FlagsZeroGiveACaptionWithoutSystemMenuAndAFullRecord) {
     EXPECT_EQ(client.bottom, 80);
     EXPECT_EQ(RectOf(window).left, 40);
     EXPECT_EQ(RectOf(window).top, 50);
+    EXPECT_EQ(GetClassLongPtrW(window, GCL_STYLE), CS_DBLCLKS) << "double clicks reach it";
     const WindowRecord* record = RecordOf(2);
     EXPECT_EQ(record->ready, 1);
     EXPECT_EQ(record->accel_count, 2);
@@ -102,6 +112,12 @@ TEST_F(WindowOpen, StartFlagsDecideHowTheWindowIsShown) {
     EXPECT_TRUE(GetWindowLongPtrW(plain, GWL_EXSTYLE) & WS_EX_TOPMOST);
     Window_SetTopmost(5, 0);
     EXPECT_FALSE(GetWindowLongPtrW(plain, GWL_EXSTYLE) & WS_EX_TOPMOST);
+    Open(8, WS_CAPTION);
+    Window_Close(8);
+    for (const int64_t not_open : {int64_t{8}, int64_t{9}, ANY_NUMBER}) {
+        Window_SetTopmost(not_open, 1);
+        EXPECT_FALSE(GetWindowLongPtrW(plain, GWL_EXSTYLE) & WS_EX_TOPMOST) << not_open;
+    }
     ASSERT_TRUE(Activate(plain));
     HWND quiet = Open(6, WS_CAPTION | WINDOW_SHOW_NO_ACTIVATE, 300);
     EXPECT_TRUE(IsWindowVisible(quiet));
@@ -135,10 +151,22 @@ TEST_F(WindowOpen, PositionIsSystemChosenCentredOrGiven) {
     HWND centred = Open(4, WS_CAPTION | WINDOW_CENTER_ON_SCREEN, 333, WINDOW_SYSTEM_POSITION);
     EXPECT_EQ(RectOf(centred).top, CentreIn(screen, centred).y);
 
-    // A sizeable captioned window moves left by the composition offset.
+    // A sizeable captioned window moves left by the composition offset (Wine 8 says on).
     EXPECT_EQ(Window_CaptionOffset(), CompositionOffsetOfTheSystem());
     EXPECT_EQ(RectOf(Open(5, WS_CAPTION | WS_THICKFRAME, 100, 120)).left,
               100 - Window_CaptionOffset());
+    // Both answers, each asked for once: on, 5 pixels to the left; off, where it was asked for.
+    for (const BOOL enabled : {TRUE, FALSE}) {
+        composition_answer = enabled;
+        composition_queries = 0;
+        Window_ReplaceCompositionQuery(CountedCompositionQuery);
+        EXPECT_EQ(RectOf(Open(6, WS_CAPTION | WS_THICKFRAME, 100, 120)).left, enabled ? 95 : 100);
+        EXPECT_EQ(RectOf(Open(7, kSizeable, 100, 120)).left, enabled ? 95 : 100);
+        EXPECT_EQ(RectOf(Open(8, WS_CAPTION, 100, 120)).left, 100) << "not sizeable";
+        EXPECT_EQ(RectOf(Open(9, WS_POPUP | WS_THICKFRAME, 100, 120)).left, 100) << "no caption";
+        EXPECT_EQ(composition_queries, 1) << "desktop composition is asked about once";
+    }
+    Window_ReplaceCompositionQuery(nullptr);
 }
 
 TEST_F(WindowOpen, CentringOnTheParentOrTheActiveWindow) {

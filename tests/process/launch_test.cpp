@@ -16,7 +16,10 @@ namespace {
 // The runner is initialised once for the whole executable, as start-up does in the program.
 class RunnerEnvironment : public testing::Environment {
   public:
-    void SetUp() override { Program_Init(); }
+    void SetUp() override {
+        Program_Init();
+        process_test::OwnConsole();
+    }
     void TearDown() override { Program_End(); }
 };
 testing::Environment* const runner_environment =
@@ -41,6 +44,18 @@ struct StandinRecords {
             Sleep(20);
         }
         return true;
+    }
+    // How the stand-in's `index`-th start went: "show=<n> std=<0|1> console=<none|own|shared>".
+    std::string Start(size_t index) const {
+        const std::string text = info.Read();
+        size_t begin = 0;
+        for (size_t i = 0; i < index && begin != std::string::npos; ++i) {
+            begin = text.find('\n', begin);
+            begin = begin == std::string::npos ? begin : begin + 1;
+        }
+        const size_t end = begin == std::string::npos ? begin : text.find(" cwd=", begin);
+        return end == std::string::npos ? "<no start " + std::to_string(index) + ">"
+                                        : text.substr(begin, end - begin);
     }
     static size_t Lines(const std::string& text) {
         size_t count = 0;
@@ -149,10 +164,12 @@ TEST(ProgramLaunch, WithoutObjectReportsTheStartAndKeepsNothing) {
     // Waited for: the child has run when the call returns.
     EXPECT_EQ(Program_Launch(StandinPath().c_str(), L"un", L"", LAUNCH_WAIT), 1);
     EXPECT_EQ(records.log.Read(), QuotedStandin() + " un\n");
-    EXPECT_EQ(records.info.Read().substr(0, 12), "show=1 std=0");
+    EXPECT_EQ(records.Start(0), "show=1 std=0 console=shared") << "shown, in our console";
 
     EXPECT_EQ(Program_Launch(StandinPath().c_str(), L"", L"", LAUNCH_WAIT | LAUNCH_HIDE), 1);
     EXPECT_EQ(records.log.Read(), QuotedStandin() + " un\n" + QuotedStandin() + "\n");
+    EXPECT_EQ(records.Start(1), "show=0 std=0 console=own")
+        << "hidden with no stream redirected: a new console of its own";
 
     // Stream flags without LAUNCH_OBJECT make no pipe: the child's streams are not redirected.
     EXPECT_EQ(Program_Launch(StandinPath().c_str(), L"", L"",
@@ -161,13 +178,14 @@ TEST(ProgramLaunch, WithoutObjectReportsTheStartAndKeepsNothing) {
               1);
     const std::string info = records.info.Read();
     EXPECT_EQ(StandinRecords::Lines(info), 3u);
-    EXPECT_EQ(info.substr(info.rfind("show=")).substr(0, 12), "show=0 std=0") << info;
+    EXPECT_EQ(records.Start(2), "show=0 std=0 console=own") << info;
 
     // Flags 0 (the one-argument form): shown normally, not waited for, handle already closed.
     EXPECT_EQ(Program_Launch(StandinPath().c_str()), 1);
     EXPECT_EQ(HandleCount(), handles);
     EXPECT_EQ(RuntimeHeapInUse(), heap);
     EXPECT_TRUE(records.WaitForStarts(4));
+    EXPECT_EQ(records.Start(3), "show=1 std=0 console=shared") << "flags 0: no new console";
 }
 
 TEST(ProgramLaunch, FailedStartGivesZeroAndLeavesNothingOpen) {
@@ -325,7 +343,8 @@ TEST(ProgramLaunch, PipesCarryInputOutputAndErrors) {
     EXPECT_TRUE(ReadFile(object->error_pipe, error_text.data(), 64, &got, nullptr));
     error_text.resize(got);
     EXPECT_EQ(error_text, "attention\r\n");
-    EXPECT_EQ(records.info.Read().substr(0, 12), "show=0 std=1");
+    EXPECT_EQ(records.Start(0), "show=0 std=1 console=shared")
+        << "hidden, but a redirected stream: no new console";
 
     Program_Release(program);
     EXPECT_EQ(HandleCount(), handles);

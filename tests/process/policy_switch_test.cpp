@@ -119,11 +119,11 @@ TEST_F(PolicySwitchTest, RunsTheToolWithThePolicyWord) {
                                " /set {Default} bootmenupolicy standard\n" + tool +
                                " /set {Default} bootmenupolicy \n" + tool +
                                " /set {Default} bootmenupolicy \n");
-    // Hidden, its output in a pipe, and in the system folder rather than the program's current
-    // folder.
+    // Hidden, its output in a pipe, in our console (no new one), and in the system folder rather
+    // than the program's current folder.
     wchar_t system_folder[MAX_PATH] = {};
     GetSystemDirectoryW(system_folder, MAX_PATH);
-    const std::string start = "show=0 std=1 cwd=" + Utf8(system_folder) + "\n";
+    const std::string start = "show=0 std=1 console=shared cwd=" + Utf8(system_folder) + "\n";
     EXPECT_EQ(info.Read(), start + start + start + start);
 }
 

@@ -90,6 +90,31 @@ class TempFile {
 
 using driver::Utf8;
 
+// Gives this process a hidden console of its own unless it has one, so that a child that shares
+// its parent's console can be told from one that got a new console. Without it sharing could not
+// be seen: a console program started by a process without a console gets a new console anyway
+// on Windows, and none under Wine. The standard handles stay as they were.
+inline void OwnConsole() {
+    DWORD attached = 0;
+    if (GetConsoleProcessList(&attached, 1)) {
+        return;
+    }
+    const DWORD streams[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+    HANDLE handles[3] = {};
+    for (int i = 0; i < 3; ++i) {
+        handles[i] = GetStdHandle(streams[i]);
+    }
+    // Wine gives a process started from Unix a console reference that no console answers on,
+    // and AllocConsole refuses to replace it.
+    FreeConsole();
+    if (AllocConsole()) {
+        ShowWindow(GetConsoleWindow(), SW_HIDE);
+    }
+    for (int i = 0; i < 3; ++i) {
+        SetStdHandle(streams[i], handles[i]);
+    }
+}
+
 // Handles this process holds.
 inline DWORD HandleCount() {
     return driver::HandleCountOf(GetCurrentProcess());

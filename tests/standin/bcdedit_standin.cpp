@@ -3,7 +3,10 @@
 // bytes, to its standard output.
 //
 //   KV_STANDIN_LOG       file that gets each command line as one UTF-8 line
-//   KV_STANDIN_INFO      file that gets "show=<n> std=<0|1> cwd=<folder>" for each start
+//   KV_STANDIN_INFO      file that gets "show=<n> std=<0|1> console=<c> cwd=<folder>" for
+//                        each start; <c> is "none" without a console, "own" when no other
+//                        process is attached to it (a console made for this start), "shared"
+//                        when others are (the console of whoever started it)
 //   KV_STANDIN_MODE      success-fr (default) | denied | success-en | silent | no-final-newline |
 //                        long-line | boundary-lines | invalid-utf8 | large | one-line | utf16 |
 //                        echo
@@ -133,6 +136,14 @@ void RememberPolicy(const std::wstring& state_file) {
     }
 }
 
+// A console that only this process is attached to was made for it; one that others are attached
+// to is its parent's.
+const char* ConsoleKind() {
+    DWORD attached[2] = {};
+    const DWORD count = GetConsoleProcessList(attached, 2);
+    return count == 0 ? "none" : count == 1 ? "own" : "shared";
+}
+
 void RecordStart() {
     const std::wstring log = Variable(L"KV_STANDIN_LOG");
     if (!log.empty()) {
@@ -147,7 +158,7 @@ void RecordStart() {
         const int show = (startup.dwFlags & STARTF_USESHOWWINDOW) ? startup.wShowWindow : -1;
         const int redirected = (startup.dwFlags & STARTF_USESTDHANDLES) ? 1 : 0;
         AppendToFile(info, "show=" + std::to_string(show) + " std=" + std::to_string(redirected) +
-                               " cwd=" + Utf8(folder) + "\n");
+                               " console=" + ConsoleKind() + " cwd=" + Utf8(folder) + "\n");
     }
 }
 

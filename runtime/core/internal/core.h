@@ -104,6 +104,11 @@ void* Objects_State(void* block);
 // The version table as a pure function, so that every row can be checked.
 int64_t OS_DecideVersionCode(DWORD platform, DWORD major, DWORD minor, bool workstation);
 int OS_GetVersionInfo(OSVERSIONINFOEXW* record);
+// How OS_GetVersionInfo finds RtlGetVersion: in the loaded "ntdll.dll", unless a test swaps in
+// another lookup; one that gives null stands for a system without it. Returns the one before.
+using RtlGetVersionProc = LONG(WINAPI*)(OSVERSIONINFOEXW* record);
+using RtlVersionLookup = RtlGetVersionProc (*)();
+RtlVersionLookup OS_ReplaceRtlVersionLookup(RtlVersionLookup lookup);
 
 RtString Env_Get(const wchar_t* name);
 BOOL Env_Set(const wchar_t* name, const wchar_t* value);

@@ -70,6 +70,11 @@ void Window_CenterPosition(HWND handle, uint32_t flags, HWND reference);
 int Window_ShowCommand(bool maximized, bool minimized, bool no_activate);
 // 5 when desktop composition is on, else 0; the system is asked once, on the first call.
 int32_t Window_CaptionOffset();
+// How Window_CaptionOffset asks: DwmIsCompositionEnabled of "dwmapi.dll", unless a test swaps in
+// another (null puts the system's back). The answer is forgotten, so that the next call asks
+// again. Returns the one before, null for the system's.
+using CompositionQuery = HRESULT(WINAPI*)(BOOL* enabled);
+CompositionQuery Window_ReplaceCompositionQuery(CompositionQuery query);
 void Window_Init();
 void Window_End();
 
