@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,11 @@ struct Event {
     int64_t type;
     bool operator==(const Event&) const = default;
 };
+// A failure shows an event's four fields, not the bytes of the record.
+inline void PrintTo(const Event& event, std::ostream* out) {
+    *out << "{code " << event.code << ", object " << event.object << ", window " << event.window
+         << ", type " << event.type << "}";
+}
 
 // What Event_Gadget and Event_Type gave right after Event_Init, before any Event_Wait.
 struct InitialAccessors {
