@@ -233,7 +233,8 @@ def valid(manifest, schema_path, where):
 def manifests(run, zip_url, page):
     out = os.path.join(work, run)
     digest = hashlib.sha256(open(os.path.join(out, zip_name), "rb").read()).hexdigest()
-    assert digest + "  " + zip_name in open(os.path.join(out, "SHA256SUMS")).read()
+    assert digest + "  " + zip_name in open(os.path.join(out, "SHA256SUMS")).read(), \
+        "%s: SHA256SUMS does not name the zip by its hash" % run
     date = re.search(r"^Source-Date: (\d{4}-\d\d-\d\d)T", open(os.path.join(out, "BUILDINFO")).read(), re.M)
     names = ["Kestrevel.Kestrevel%s.yaml" % kind for kind in ("", ".installer", ".locale.fr-FR")]
     expected = {os.path.join(winget, name) for name in names} | \
