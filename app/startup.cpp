@@ -4,6 +4,8 @@
 
 #include <objbase.h>
 
+#include <utility>
+
 namespace {
 
 AppState app_state{};
@@ -68,15 +70,11 @@ AppState& App_State() {
 }
 
 AppStepWatcher App_WatchSteps(AppStepWatcher watcher) {
-    const AppStepWatcher before = step_watcher;
-    step_watcher = watcher;
-    return before;
+    return std::exchange(step_watcher, watcher);
 }
 
 VersionLookup App_ReplaceVersionLookup(VersionLookup lookup) {
-    const VersionLookup before = version_lookup;
-    version_lookup = lookup;
-    return before;
+    return std::exchange(version_lookup, lookup);
 }
 
 void App_InitLibraries() {

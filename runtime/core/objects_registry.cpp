@@ -128,16 +128,18 @@ void* Objects_FindHandle(ObjectRegistry* registry, const void* handle, int64_t* 
     if (!registry || !handle) {
         return nullptr;
     }
+    const auto holds = [handle](const void* record) {
+        return record && *static_cast<void* const*>(record) == handle;
+    };
     // A walk of its own: the enumeration cursor may be in use by a release going on meanwhile.
     for (int64_t index = 0; index < registry->capacity; ++index) {
-        void* record = registry->slots[index];
-        if (record && *static_cast<void* const*>(record) == handle) {
+        if (holds(registry->slots[index])) {
             *identity = index;
-            return record;
+            return registry->slots[index];
         }
     }
     for (void* record = registry->any_list; record; record = Objects_ListNext(record)) {
-        if (*static_cast<void* const*>(record) == handle) {
+        if (holds(record)) {
             *identity = reinterpret_cast<int64_t>(record);
             return record;
         }

@@ -1,5 +1,7 @@
 #include "runtime/core/internal/core.h"
 
+#include <utility>
+
 namespace {
 
 constexpr DWORD kInfoSize = sizeof(OSVERSIONINFOW);
@@ -34,9 +36,7 @@ RtlVersionLookup rtl_version_lookup = SystemRtlGetVersion;
 } // namespace
 
 RtlVersionLookup OS_ReplaceRtlVersionLookup(RtlVersionLookup lookup) {
-    const RtlVersionLookup before = rtl_version_lookup;
-    rtl_version_lookup = lookup;
-    return before;
+    return std::exchange(rtl_version_lookup, lookup);
 }
 
 int64_t OS_DecideVersionCode(DWORD platform, DWORD major, DWORD minor, bool workstation) {

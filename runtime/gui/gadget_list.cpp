@@ -37,9 +37,9 @@ void FreeListState(void* block) {
 GadgetListSnapshot* GadgetList_SnapshotOf(HWND window) {
     // Kept in our own memory and found by the window's handle: the property that shows it can
     // be set by any program, and is never read as an address.
-    for (void* item = snapshots; item; item = Objects_ListNext(item)) {
+    for (void* item = window ? snapshots : nullptr; item; item = Objects_ListNext(item)) {
         auto* snapshot = static_cast<GadgetListSnapshot*>(item);
-        if (window && snapshot->window == window) {
+        if (snapshot->window == window) {
             return snapshot;
         }
     }

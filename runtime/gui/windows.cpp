@@ -3,6 +3,7 @@
 #include "runtime/gui/internal/gadgets.h"
 
 #include <iterator>
+#include <utility>
 
 namespace {
 
@@ -120,9 +121,7 @@ int32_t Window_CaptionOffset() {
 CompositionQuery Window_ReplaceCompositionQuery(CompositionQuery query) {
     composition_queried = false;
     composition_enabled = FALSE;
-    const CompositionQuery before = composition_query;
-    composition_query = query;
-    return before;
+    return std::exchange(composition_query, query);
 }
 
 int64_t Window_Open(int64_t number, int32_t x, int32_t y, int32_t inner_width, int32_t inner_height,

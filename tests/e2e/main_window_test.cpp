@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -295,29 +295,29 @@ TEST_F(MainWindow, RefusedSwitchGivesTheFailureText) {
     ExpectOneCreditThenTheEnd(kestrevel);
 }
 
-// Every "Tavi_" property that the runtime sets or has a use for, and any other one the window
-// carries.
-std::vector<std::wstring> RuntimeProperties(HWND window) {
-    const auto module = GetWindowLongPtrW(window, GWLP_HINSTANCE);
-    std::vector<std::wstring> names{L"Tavi_WindowID",
-                                    L"Tavi_ID",
-                                    L"Tavi_Focus",
-                                    L"Tavi_DropAccept",
-                                    L"Tavi_MDI_Gadget",
-                                    L"Tavi_Hotkey",
-                                    L"Tavi_GadgetStack_" +
-                                        std::to_wstring(static_cast<int64_t>(module))};
-    EnumPropsExW(
-        window,
-        [](HWND, LPWSTR name, HANDLE, ULONG_PTR found) -> BOOL {
-            auto* names = reinterpret_cast<std::vector<std::wstring>*>(found);
-            if (!IS_INTRESOURCE(name) && std::wstring(name).rfind(L"Tavi_", 0) == 0 &&
-                std::find(names->begin(), names->end(), name) == names->end()) {
-                names->push_back(name);
-            }
-            return TRUE;
-        },
-        reinterpret_cast<ULONG_PTR>(&names));
+// Every "Tavi_" property that the runtime sets or has a use for, and any other one that these
+// windows carry.
+std::set<std::wstring> RuntimeProperties(std::initializer_list<HWND> windows) {
+    const auto module = GetWindowLongPtrW(*windows.begin(), GWLP_HINSTANCE);
+    std::set<std::wstring> names{L"Tavi_WindowID",
+                                 L"Tavi_ID",
+                                 L"Tavi_Focus",
+                                 L"Tavi_DropAccept",
+                                 L"Tavi_MDI_Gadget",
+                                 L"Tavi_Hotkey",
+                                 L"Tavi_GadgetStack_" +
+                                     std::to_wstring(static_cast<int64_t>(module))};
+    for (HWND window : windows) {
+        EnumPropsExW(
+            window,
+            [](HWND, LPWSTR name, HANDLE, ULONG_PTR found) -> BOOL {
+                if (!IS_INTRESOURCE(name) && std::wstring(name).rfind(L"Tavi_", 0) == 0) {
+                    reinterpret_cast<std::set<std::wstring>*>(found)->insert(name);
+                }
+                return TRUE;
+            },
+            reinterpret_cast<ULONG_PTR>(&names));
+    }
     return names;
 }
 
@@ -365,12 +365,7 @@ TEST_F(MainWindow, MessagesFromOtherProgramsChangeNothing) {
     const LONG_PTR standard_id = GetWindowLongPtrW(buttons[1], GWLP_ID);
     SetWindowLongPtrW(buttons[0], GWLP_ID, standard_id);
     SetWindowLongPtrW(buttons[1], GWLP_ID, legacy_id);
-    std::vector<std::wstring> properties = RuntimeProperties(main);
-    for (const std::wstring& name : RuntimeProperties(buttons[0])) {
-        if (std::find(properties.begin(), properties.end(), name) == properties.end()) {
-            properties.push_back(name);
-        }
-    }
+    const std::set<std::wstring> properties = RuntimeProperties({main, buttons[0], buttons[1]});
     struct Step {
         const char* what;
         bool write;   // the properties are written at this step

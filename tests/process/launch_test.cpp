@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 
 using process_test::HandleCount;
@@ -47,15 +48,14 @@ struct StandinRecords {
     }
     // How the stand-in's `index`-th start went: "show=<n> std=<0|1> console=<none|own|shared>".
     std::string Start(size_t index) const {
-        const std::string text = info.Read();
-        size_t begin = 0;
-        for (size_t i = 0; i < index && begin != std::string::npos; ++i) {
-            begin = text.find('\n', begin);
-            begin = begin == std::string::npos ? begin : begin + 1;
+        std::istringstream lines(info.Read());
+        std::string line;
+        for (size_t i = 0; i <= index; ++i) {
+            if (!std::getline(lines, line)) {
+                return "<no start " + std::to_string(index) + ">";
+            }
         }
-        const size_t end = begin == std::string::npos ? begin : text.find(" cwd=", begin);
-        return end == std::string::npos ? "<no start " + std::to_string(index) + ">"
-                                        : text.substr(begin, end - begin);
+        return line.substr(0, line.find(" cwd="));
     }
     static size_t Lines(const std::string& text) {
         size_t count = 0;
