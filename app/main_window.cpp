@@ -66,8 +66,11 @@ void MainWindow_Run() {
         do {
             state.current_event = Event_Wait();
             state.current_gadget = Event_Gadget();
-            Event_Type();
-            if (state.current_event == EVENT_GADGET) {
+            // Only a click is a choice. A button also reports focus changes and double clicks
+            // once it has BS_NOTIFY, which another program can set, and hiding and showing the
+            // window around a verdict moves the focus: none of that may run a switch.
+            const bool clicked = Event_Type() == BN_CLICKED;
+            if (state.current_event == EVENT_GADGET && clicked) {
                 if (state.current_gadget == kLegacyButton) {
                     SwitchAndReport(POLICY_LEGACY, kEnabledVerdict);
                 } else if (state.current_gadget == kStandardButton) {

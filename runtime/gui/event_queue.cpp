@@ -79,6 +79,31 @@ template <typename Predicate> void DropNodes(Predicate picks) {
     queue->tail = kept_tail;
 }
 
+// At the bound only a close still gets in: the user's close must never be lost, whatever flood
+// came before it. It takes the place of the oldest queued event that is not a close (a tick, an
+// erase, a move, or a click older than it). When every queued event is a close, one more for a
+// window that has one waiting adds nothing and is dropped; one for another window joins beyond
+// the bound, so the queue holds at most its bound plus one close per window.
+bool MakeRoomForClose(EventQueue* queue, int32_t code, int64_t window) {
+    if (code != EVENT_CLOSE_WINDOW) {
+        return false;
+    }
+    EventNode* oldest = queue->head;
+    while (oldest && oldest->code == EVENT_CLOSE_WINDOW) {
+        oldest = oldest->next;
+    }
+    if (oldest) {
+        DropNodes([oldest](const EventNode* node) { return node == oldest; });
+        return true;
+    }
+    for (const EventNode* node = queue->head; node; node = node->next) {
+        if (node->window == window) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // The six fields of the current event, as one value.
 struct CurrentEvent {
     int32_t code;
@@ -143,12 +168,16 @@ void Event_Post(int32_t code, int64_t object, int64_t window, int64_t type, intp
     const bool release_merged_data =
         merged && !(data == tail->data && data_release == tail->data_release);
     if (!merged) {
-        // At the bound the new event is dropped, as when the heap has no node for it.
-        EventNode* node = queue->length < EVENT_QUEUE_LIMIT ? TakeNode(queue->pool) : nullptr;
+        // At the bound a new event is dropped, as when the heap has no node for it; a close
+        // makes room instead.
+        const bool room =
+            queue->length < EVENT_QUEUE_LIMIT || MakeRoomForClose(queue, code, window);
+        EventNode* node = room ? TakeNode(queue->pool) : nullptr;
         if (!node) {
             ReleaseData(data, data_release);
             return;
         }
+        tail = queue->tail; // making room may have taken the tail
         *node = EventNode{.code = code,
                           .post_flags = post_flags,
                           .object = object,

@@ -5,9 +5,6 @@
 
 namespace {
 
-// A control with this id sends commands that count as menu commands.
-constexpr LONG_PTR kMenuControlId = -10000;
-
 // The runtime window that a message's target belongs to.
 struct Owner {
     HWND window;          // the runtime window, or null
@@ -188,19 +185,15 @@ LRESULT OnCommand(const Owner& owner, HWND handle, WPARAM wParam, LPARAM lParam)
     if (Gadget_ForwardMessage(control, handle, WM_COMMAND, wParam, lParam) != NOT_HANDLED) {
         return 0; // the gadget took the command
     }
-    int64_t gadget = 0;
-    if (control && Gadget_RecordOf(control, &gadget)) {
-        // The gadget registry says which gadget the control is: its identifier and "Tavi_ID",
-        // which another program can overwrite, and wParam, which holds only the identifier's
-        // low 16 bits, take no part.
-        Post(EVENT_GADGET, owner, gadget, HIWORD(wParam));
-    } else if (control) {
-        // A control of this window that is no gadget; only this thread can have made it.
-        const LONG_PTR id = GetWindowLongPtrW(control, GWLP_ID);
-        if (id == kMenuControlId) {
-            Post(EVENT_COMMAND, owner, LOWORD(wParam));
-        } else {
-            Post(EVENT_GADGET, owner, id, HIWORD(wParam));
+    if (control) {
+        // Only a gadget posts a gadget event, and the gadget registry says which gadget the
+        // control is: its identifier and "Tavi_ID", which another program can overwrite, and
+        // wParam, which holds only the identifier's low 16 bits, take no part. The runtime makes
+        // no other control; a window of this thread that someone else made a child of ours
+        // (COM's, say) is no choice of the user's and posts nothing.
+        int64_t gadget = 0;
+        if (Gadget_RecordOf(control, &gadget)) {
+            Post(EVENT_GADGET, owner, gadget, HIWORD(wParam));
         }
     } else if (HIWORD(wParam) == 0) {
         Post(EVENT_COMMAND, owner, static_cast<int64_t>(wParam)); // a menu

@@ -333,6 +333,21 @@ TEST_F(MainWindow, MessagesFromOtherProgramsChangeNothing) {
     ASSERT_TRUE(PostMessageW(main, WM_COMMAND, MAKEWPARAM(0, BN_CLICKED),
                              reinterpret_cast<LPARAM>(buttons[0])));
     ASSERT_TRUE(PostMessageW(main, WM_NOTIFY, 0, 0x10));
+    // It sets BS_NOTIFY on button 1, so that the button reports its focus changes, moves the
+    // focus twice with posted Tab commands (64001, the accelerator command of the next tab stop)
+    // and sends the button's other notifications: none of them is a click, here or whenever
+    // the window is hidden and shown around a verdict later on.
+    ASSERT_TRUE(driver::BringToFront(main));
+    SetWindowLongPtrW(buttons[1], GWL_STYLE, GetWindowLongPtrW(buttons[1], GWL_STYLE) | BS_NOTIFY);
+    for (int step = 0; step < 2; ++step) {
+        ASSERT_TRUE(PostMessageW(main, WM_COMMAND, MAKEWPARAM(64001, 1), 0));
+    }
+    for (const WORD notification : {BN_KILLFOCUS, BN_SETFOCUS, BN_DBLCLK}) {
+        SendMessageTimeoutW(main, WM_COMMAND,
+                            MAKEWPARAM(GetWindowLongPtrW(buttons[1], GWLP_ID), notification),
+                            reinterpret_cast<LPARAM>(buttons[1]), SMTO_ABORTIFHUNG, kWait, nullptr);
+    }
+    ASSERT_TRUE(CaughtUp(buttons[1]));
     // A crash ends the program within a second or so (the test prefix shows no crash dialog).
     ASSERT_EQ(WaitForSingleObject(kestrevel.process().handle(), 2000), WAIT_TIMEOUT) << "alive";
     ASSERT_EQ(MessageBoxesOf(kestrevel.process().id()), 0u) << "no verdict";
@@ -404,8 +419,12 @@ TEST_F(MainWindow, MessagesFromOtherProgramsChangeNothing) {
     EXPECT_EQ(driver::HandleCountOf(kestrevel.process().handle()), handles)
         << "handles after the first verdict and after three more switches";
 
-    // Two closes back to back: one credit, then the end.
-    ASSERT_TRUE(PostMessageW(main, WM_CLOSE, 0, 0));
+    // A flood of timer messages fills the queue; the close that follows it still gets through,
+    // and a second close back to back brings no second credit.
+    for (UINT_PTR timer = 1; timer <= 4 * 1024; ++timer) {
+        ASSERT_TRUE(SendNotifyMessageW(main, WM_TIMER, timer, 0));
+    }
+    SendMessageTimeoutW(main, WM_SYSCOMMAND, SC_CLOSE, 0, SMTO_ABORTIFHUNG, kWait, nullptr);
     ASSERT_TRUE(PostMessageW(main, WM_CLOSE, 0, 0));
     ExpectOneCreditThenTheEnd(kestrevel);
 }
@@ -477,6 +496,15 @@ TEST_F(MainWindow, NoMessageOfAnyNumberChangesAnything) {
     kestrevel.Acknowledge(verdict);
     EXPECT_NE(kestrevel.Calls().find("bootmenupolicy legacy"), std::string::npos);
     ASSERT_TRUE(driver::WaitForVisibility(kestrevel.main(), true, kWait));
+    // The close comes while another program's window is in the foreground: that window must not
+    // own the credit box.
+    HWND elsewhere = CreateWindowExW(0, L"Static", L"elsewhere", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                                     0, 0, 200, 100, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_TRUE(driver::BringToFront(elsewhere));
     ASSERT_TRUE(PostMessageW(kestrevel.main(), WM_CLOSE, 0, 0));
+    HWND credit = driver::WaitForWindow(kestrevel.process().id(), L"#32770", L"Info", kWait);
+    ASSERT_NE(credit, nullptr);
+    EXPECT_EQ(GetWindow(credit, GW_OWNER), nullptr) << "owned by another program's window";
     ExpectOneCreditThenTheEnd(kestrevel);
+    DestroyWindow(elsewhere);
 }

@@ -211,6 +211,13 @@ TEST_F(EventQueueTest, AFloodWhileAMessageBoxIsUpStaysWithinTheBound) {
     PumpMessages(50);
     EXPECT_EQ(queued_at_the_end, EVENT_QUEUE_LIMIT) << "the bound was reached and held";
     EXPECT_EQ(Event_Queue()->length, EVENT_QUEUE_LIMIT);
+    // The user's close still gets in, in the place of the oldest event; a second one merges.
+    std::vector<Event> queued = Queued();
+    SendMessageW(window, WM_CLOSE, 0, 0);
+    SendMessageW(window, WM_CLOSE, 0, 0);
+    queued.erase(queued.begin());
+    queued.push_back({EVENT_CLOSE_WINDOW, 3, 3, 0});
+    ASSERT_EQ(Queued(), queued) << "a close at the bound";
     // The oldest are kept (after the activation events of the box), the newest dropped.
     std::vector<int64_t> ticks;
     for (const Event& event : DequeueAll()) {

@@ -13,8 +13,9 @@ constexpr int32_t EVENT_LAST = EVENT_WINDOW_RESIZED;
 
 // The most events the queue holds. Events come from messages that anyone may post, and while a
 // modal loop (a message box) runs nothing takes them out: at the bound a new event is dropped,
-// so that a flood costs a bounded amount of memory. The loop itself takes them out one per
-// Event_Wait, far faster than a person clicks.
+// so that a flood costs a bounded amount of memory, except a close, which takes the place of the
+// oldest event that is not one. The loop itself takes them out one per Event_Wait, far faster
+// than a person clicks.
 constexpr int32_t EVENT_QUEUE_LIMIT = 1024;
 
 // Post flags.
