@@ -6,19 +6,21 @@ KV_WINE=/usr/lib/wine/wine64
 KV_WINESERVER=/usr/lib/wine/wineserver
 KV_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
              mingw-w64-x86-64-dev cmake ninja-build googletest wine wine64 xvfb x11-apps
-             fonts-wine imagemagick python3 python3-yaml python3-jsonschema osslsigncode openssl)
+             fonts-wine imagemagick python3 python3-markdown python3-yaml python3-jsonschema
+             osslsigncode openssl)
 
 # What tools/release needs: the compilers and the build, not Wine.
 KV_RELEASE_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-                     mingw-w64-x86-64-dev cmake ninja-build python3)
+                     mingw-w64-x86-64-dev cmake ninja-build python3 python3-markdown)
 
 # The packages whose bytes end up in a release: the compilers and their runtime, the binutils
-# (linker and resource compiler), the mingw-w64 headers and runtime, the build tools, and the
-# Python that packs the zip (found below from the files it runs).
+# (linker and resource compiler), the mingw-w64 headers and runtime, the build tools, the
+# Markdown library that renders the guide, and the Python that packs the zip (found below from
+# the files it runs).
 KV_TOOLCHAIN_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
                        gcc-mingw-w64-x86-64-posix-runtime gcc-mingw-w64-base
                        binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev mingw-w64-common cmake
-                       ninja-build)
+                       ninja-build python3-markdown)
 
 kv_log() { echo "[kestrevel] $*" >&2; }
 kv_fail() {
@@ -196,8 +198,26 @@ kv_compare_toolchain() {
 }
 
 # The read-me that the release zip carries: docs/LISEZMOI.txt in UTF-8 with a byte-order mark
-# and Windows line ends, so that every Notepad shows it right.
+# and Windows line ends, so that every Notepad shows it right, and the product's home page at the
+# end when the release has one.
+#   kv_readme OUT [HOMEPAGE]
 kv_readme() {
     printf '\xef\xbb\xbf' >"$1"
     sed 's/$/\r/' "$KV_ROOT/docs/LISEZMOI.txt" >>"$1"
+    [ -z "${2:-}" ] || printf '\r\nPage d'"'"'accueil de Kestrevel : %s\r\n' "$2" >>"$1"
+}
+
+# The files the release zip holds beside the program, in their order.
+KV_ZIP_TEXTS=(LISEZMOI.txt guide.html LICENSE.txt THIRD-PARTY-NOTICES.txt)
+
+# Writes the files of KV_ZIP_TEXTS into a folder: the read-me, the user guide as one HTML page
+# (docs/guide.md rendered with its pictures inside), and the licence and the notices of the
+# compiler's runtime, with Windows line ends.
+#   kv_zip_texts FOLDER [HOMEPAGE]
+kv_zip_texts() {
+    kv_readme "$1/LISEZMOI.txt" "${2:-}"
+    /usr/bin/python3 -B "$KV_ROOT/tools/guide_html.py" "$KV_ROOT/docs/guide.md" "$1/guide.html" ||
+        kv_fail "the guide could not be rendered"
+    sed 's/$/\r/' "$KV_ROOT/LICENSE" >"$1/LICENSE.txt"
+    sed 's/$/\r/' "$KV_ROOT/docs/THIRD-PARTY-NOTICES.txt" >"$1/THIRD-PARTY-NOTICES.txt"
 }
