@@ -4,17 +4,16 @@
 #     build it was made from, also when --signer names the certificate that signed it; a one-byte
 #     change, a validly signed program that is not that build, a signature by another certificate
 #     than --signer names, a certificate table that is anything but the one signature, a zip
-#     holding anything besides the program and its read-me, a zip comment that is not a commit's
-#     name, or a download that is not what its name says from its first byte to its last does not;
+#     holding anything besides the program and the files this source packs beside it, a zip
+#     comment that is not a commit's name, or a download that is not what its name says from its
+#     first byte to its last does not;
 #   - the published zip's comment names the commit, and SIGNER the certificate that signed;
 #   - BUILDINFO names the commit, the source date and this machine's toolchain, is the same from
 #     one packing to the next, stays out of SHA256SUMS, and a toolchain that differs from it is
 #     reported;
-#   - with the address of the zip, the winget manifests (in the community repository's layout)
-#     and the Scoop manifest pass the official schemas of the versions they declare
-#     (schemas/), use no key the schemas do not name, and name the zip of the same run by its
-#     address and hash; the home page and Scoop's automatic updates only when there is one to
-#     name; without the address there are none.
+#   - every packing meets the rules of release_rules.py: the zip's members, the licence and the
+#     notices of what is linked into the program, the guide's page, and, with the address of the
+#     zip, manifests that the package repositories take.
 # The certificates are throw-away ones, made here.
 #   release_test.sh UNSIGNED.exe
 set -euo pipefail
@@ -60,7 +59,9 @@ cmp -s "$unsigned" "$work/Kestrevel.exe" && failed "signing changed nothing"
 check "$work/Kestrevel.exe"
 url=https://example.invalid/releases/$zip
 homepage=https://example.invalid/kestrevel/
-"$tools/pack" "$work/Kestrevel.exe" "$work/published" --publish-url "$url" --homepage "$homepage"
+licence_url=https://example.invalid/kestrevel/LICENSE
+"$tools/pack" "$work/Kestrevel.exe" "$work/published" --publish-url "$url" --homepage "$homepage" \
+    --license-url "$licence_url" --release-date 2026-12-24
 check "$work/published/$zip"
 head=$(git -C "$tools/.." rev-parse HEAD 2>/dev/null || true)
 [ "$(/usr/bin/python3 -c 'import sys, zipfile; print(zipfile.ZipFile(sys.argv[1]).comment.decode())' \
@@ -168,12 +169,11 @@ refused "$work/tampered/release.bin" "a download whose name says neither program
     "neither a program"
 
 # BUILDINFO: what built it, the same from one packing to the next, outside SHA256SUMS.
-"$tools/pack" "$work/Kestrevel.exe" "$work/again"
+"$tools/pack" "$work/Kestrevel.exe" "$work/again" --homepage "$homepage"
 info=$work/published/BUILDINFO
 cmp -s "$info" "$work/again/BUILDINFO" || failed "two packings gave different BUILDINFO"
 cmp -s "$work/published/SHA256SUMS" "$work/again/SHA256SUMS" || failed "the manifests changed SHA256SUMS"
 grep -q BUILDINFO "$work/published/SHA256SUMS" && failed "SHA256SUMS covers BUILDINFO"
-[ -e "$work/again/manifests" ] && failed "manifests were written without an address"
 grep -qx "Version: $version" "$info" || failed "BUILDINFO names no version"
 commit=$(git -C "$tools/.." rev-parse HEAD 2>/dev/null || echo "none (not built from a repository)")
 grep -qx "Commit: $commit" "$info" || failed "BUILDINFO names another commit"
@@ -192,92 +192,17 @@ cp "$work/published/$zip" "$work/extra/$zip"
 grep -q "binutils-mingw-w64-x86-64 0.1-older" "$work/said" &&
     grep -q "cannot be expected to match" "$work/said" || failed "a toolchain that differs went unsaid"
 
-# The manifests pass the official schemas of the versions they declare, use only keys those
-# schemas name, and name the zip of their run by its address and its hash; the home page and
-# Scoop's automatic updates only when there is one to name.
+# The rules each packing meets: the zip's members, the licence and the notices of what is linked
+# into the program, the guide's page, and manifests that pass the official schemas of the versions
+# they declare and the rules of the repositories (release_rules.py). One packing with every option,
+# one whose address does not name the version, one without a home page, one without an address.
 "$tools/pack" "$work/Kestrevel.exe" "$work/unversioned" --homepage "$homepage" \
     --publish-url https://example.invalid/download/latest/Kestrevel-x64.zip
 "$tools/pack" "$work/Kestrevel.exe" "$work/no-homepage" --publish-url "$url" 2>"$work/said"
 grep -q "no Scoop manifest" "$work/said" || failed "a missing Scoop manifest went unsaid"
-/usr/bin/python3 - "$work" "$zip" "$url" "$version" "$homepage" "$unsigned" \
-    "$(dirname "$0")/schemas" <<'PY'
-import hashlib, json, os, re, sys, yaml
-from jsonschema import Draft7Validator
-work, zip_name, url, version, homepage, program, schemas = sys.argv[1:8]
-resource = open(program, "rb").read()
-start = resource.index("LegalCopyright\0".encode("utf-16-le")) + 30
-start += -start % 4
-copyright = resource[start:start + 512].decode("utf-16-le", "replace").split("\0")[0]
-winget = os.path.join("winget", "manifests", "k", "Kestrevel", "Kestrevel", version)
-def known_keys(value, schema, root, where):
-    """Every key of every object is one the schema names (winget's allow any other)."""
-    while "$ref" in schema:
-        schema = root["definitions"][schema["$ref"].rsplit("/", 1)[1]]
-    if isinstance(value, dict) and "properties" in schema:
-        unknown = set(value) - set(schema["properties"])
-        assert not unknown, "%s: keys no schema names: %s" % (where, sorted(unknown))
-        for key, inner in value.items():
-            known_keys(inner, schema["properties"][key], root, where)
-    elif isinstance(value, list) and isinstance(schema.get("items"), dict):
-        for inner in value:
-            known_keys(inner, schema["items"], root, where)
-def valid(manifest, schema_path, where):
-    if not os.path.exists(schema_path):
-        print("skipped: no schema %s to check %s against" % (schema_path, where))
-        return
-    schema = json.load(open(schema_path, encoding="utf-8"))
-    errors = [error.message for error in Draft7Validator(
-        schema, format_checker=Draft7Validator.FORMAT_CHECKER).iter_errors(manifest)]
-    assert not errors, "%s fails its schema: %s" % (where, errors)
-    known_keys(manifest, schema, schema, where)
-def manifests(run, zip_url, page):
-    out = os.path.join(work, run)
-    digest = hashlib.sha256(open(os.path.join(out, zip_name), "rb").read()).hexdigest()
-    assert digest + "  " + zip_name in open(os.path.join(out, "SHA256SUMS")).read(), \
-        "%s: SHA256SUMS does not name the zip by its hash" % run
-    date = re.search(r"^Source-Date: (\d{4}-\d\d-\d\d)T", open(os.path.join(out, "BUILDINFO")).read(), re.M)
-    names = ["Kestrevel.Kestrevel%s.yaml" % kind for kind in ("", ".installer", ".locale.fr-FR")]
-    expected = {os.path.join(winget, name) for name in names} | \
-        ({os.path.join("scoop", "kestrevel.json")} if page else set())
-    found = {os.path.relpath(os.path.join(folder, name), os.path.join(out, "manifests"))
-             for folder, _, files in os.walk(os.path.join(out, "manifests")) for name in files}
-    assert found == expected, "%s: the manifests are not laid out as the repositories take them: %s" % (run, sorted(found))
-    loaded = []
-    for name in names:
-        path = os.path.join(out, "manifests", winget, name)
-        manifest = yaml.safe_load(open(path, encoding="utf-8"))
-        valid(manifest, os.path.join(schemas, "winget", "manifest.%s.%s.json" % (
-            manifest["ManifestType"], manifest["ManifestVersion"])), path)
-        assert manifest["PackageIdentifier"] == "Kestrevel.Kestrevel"
-        assert manifest["PackageVersion"] == version and manifest["ManifestVersion"] == "1.10.0"
-        loaded.append(manifest)
-    head, installer, locale = loaded
-    assert [m["ManifestType"] for m in loaded] == ["version", "installer", "defaultLocale"]
-    assert head["DefaultLocale"] == locale["PackageLocale"] == installer["InstallerLocale"] == "fr-FR"
-    assert installer["InstallerType"] == "zip" and installer["NestedInstallerType"] == "portable"
-    assert installer["NestedInstallerFiles"] == [{"RelativeFilePath": "Kestrevel.exe",
-                                                  "PortableCommandAlias": "kestrevel"}]
-    assert installer["Commands"] == ["kestrevel"] and installer["ReleaseDate"] == date.group(1)
-    assert installer["Installers"] == [{"Architecture": "x64", "InstallerUrl": zip_url,
-                                        "InstallerSha256": digest.upper()}], installer["Installers"]
-    assert (locale["License"], locale["Copyright"], locale["Moniker"]) == \
-        ("Proprietary", copyright, "kestrevel"), locale
-    assert "f8" in locale["Tags"] and locale.get("PackageUrl") == (page or None), locale
-    if not page:
-        return
-    path = os.path.join(out, "manifests", "scoop", "kestrevel.json")
-    scoop = json.load(open(path, encoding="utf-8"))
-    valid(scoop, os.path.join(schemas, "scoop-schema.json"), path)
-    assert "url" not in scoop and "hash" not in scoop, "Scoop would install it on 32-bit Windows"
-    assert (scoop["version"], scoop["architecture"], scoop["bin"], scoop["homepage"], scoop["license"]) == \
-        (version, {"64bit": {"url": zip_url, "hash": digest}}, "Kestrevel.exe", page, "Proprietary"), scoop
-    assert scoop["shortcuts"] == [["Kestrevel.exe", "Kestrevel"]] and "administrator" in scoop["notes"]
-    return scoop.get("autoupdate")
-update = manifests("published", url, homepage)
-assert update["architecture"]["64bit"]["url"].replace("$version", version) == url and \
-    "$version" in update["architecture"]["64bit"]["url"], update
-assert manifests("unversioned", "https://example.invalid/download/latest/Kestrevel-x64.zip",
-                 homepage) is None, "automatic updates for an address without the version"
-manifests("no-homepage", url, "")
-PY
+/usr/bin/python3 -B "$(dirname "$0")/release_rules.py" "$tools/.." "$unsigned" \
+    "$(dirname "$unsigned")/Kestrevel.map" "$(dirname "$0")/schemas" \
+    "$work/published|$url|$homepage|$licence_url|2026-12-24" \
+    "$work/unversioned|https://example.invalid/download/latest/Kestrevel-x64.zip|$homepage||" \
+    "$work/no-homepage|$url|||" "$work/again||$homepage||" || exit 1
 echo "passed"
