@@ -39,19 +39,6 @@ void App_BuildStrings();
 // Shutdown: terminates the libraries in their fixed order and frees the string workspace; the
 // runtime heap is destroyed by the caller.
 void App_TerminateLibraries();
-// The last start-up step: the common controls, and COM for this thread.
-void App_InitCommonControlsAndCom();
-
-// One library's initialisation or termination, a step of the start-up or shutdown order.
-using AppLibraryStep = void (*)();
-// Sees each step of App_InitLibraries and App_TerminateLibraries just before it runs, so that
-// a test can follow the orders; null (the program's) sees nothing. Returns the one before.
-using AppStepWatcher = void (*)(AppLibraryStep step);
-AppStepWatcher App_WatchSteps(AppStepWatcher watcher);
-// Where the version gate gets the version code: OS_VersionCode, unless a test swaps in another.
-// Returns the one before.
-using VersionLookup = int64_t (*)();
-VersionLookup App_ReplaceVersionLookup(VersionLookup lookup);
 
 bool App_VersionGatePasses(int64_t version_code);
 

@@ -1,10 +1,8 @@
-#include "app/app.h"
+#include "app/test_seams.h"
 #include "runtime/gui/gui.h"
 #include "runtime/process/process.h"
 
 #include <objbase.h>
-
-#include <utility>
 
 namespace {
 
@@ -69,12 +67,12 @@ AppState& App_State() {
     return app_state;
 }
 
-AppStepWatcher App_WatchSteps(AppStepWatcher watcher) {
-    return std::exchange(step_watcher, watcher);
+AppStepWatcher& App_StepWatcherSeam() {
+    return step_watcher;
 }
 
-VersionLookup App_ReplaceVersionLookup(VersionLookup lookup) {
-    return std::exchange(version_lookup, lookup);
+VersionLookup& App_VersionLookupSeam() {
+    return version_lookup;
 }
 
 void App_InitLibraries() {

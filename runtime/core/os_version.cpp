@@ -1,6 +1,4 @@
-#include "runtime/core/internal/core.h"
-
-#include <utility>
+#include "runtime/core/internal/test_seams.h"
 
 namespace {
 
@@ -35,8 +33,8 @@ RtlVersionLookup rtl_version_lookup = SystemRtlGetVersion;
 
 } // namespace
 
-RtlVersionLookup OS_ReplaceRtlVersionLookup(RtlVersionLookup lookup) {
-    return std::exchange(rtl_version_lookup, lookup);
+RtlVersionLookup& OS_RtlVersionLookupSeam() {
+    return rtl_version_lookup;
 }
 
 int64_t OS_DecideVersionCode(DWORD platform, DWORD major, DWORD minor, bool workstation) {

@@ -1,4 +1,4 @@
-#include "runtime/core/internal/core.h"
+#include "runtime/core/internal/test_seams.h"
 
 namespace {
 HANDLE runtime_heap = nullptr;
@@ -22,10 +22,8 @@ HANDLE Runtime_Heap() {
     return runtime_heap;
 }
 
-HANDLE Runtime_ReplaceHeap(HANDLE heap) {
-    const HANDLE previous = runtime_heap;
-    runtime_heap = heap;
-    return previous;
+HANDLE& Runtime_HeapSeam() {
+    return runtime_heap;
 }
 
 void Runtime_SetModule(HINSTANCE module) {

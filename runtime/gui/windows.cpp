@@ -1,9 +1,9 @@
 // Numbered top-level windows: opening, closing and the window library's life.
 #include "runtime/gui/internal/events.h"
 #include "runtime/gui/internal/gadgets.h"
+#include "runtime/gui/internal/test_seams.h"
 
 #include <iterator>
-#include <utility>
 
 namespace {
 
@@ -28,10 +28,12 @@ WindowHooks* window_hooks = nullptr;
 HICON default_icon = nullptr;
 HCURSOR arrow_cursor = nullptr;
 
-// Desktop composition is asked about once, on the first need, and never again.
+// Desktop composition is asked about once, on the first need, and never again; the answer
+// belongs to the query that gave it (a test's stand-in, or null for the system's).
+CompositionQuery composition_query = nullptr;
 bool composition_queried = false;
+CompositionQuery composition_answered_by = nullptr;
 BOOL composition_enabled = FALSE;
-CompositionQuery composition_query = nullptr; // null: the system's
 
 struct WindowStyle {
     DWORD style;
@@ -92,18 +94,15 @@ WindowRecord* Window_RecordOf(HWND handle, int64_t* number) {
     return static_cast<WindowRecord*>(Objects_FindHandle(window_registry, handle, number));
 }
 
-int64_t Window_NumberOf(HWND handle) {
-    int64_t number = -1;
-    return Window_RecordOf(handle, &number) ? number : -1;
-}
-
 void Window_ClassName(int64_t identity, wchar_t (&buffer)[WINDOW_CLASS_NAME_LENGTH]) {
     String_Numbers(buffer, std::size(buffer), L"WindowClass_", {identity});
 }
 
 int32_t Window_CaptionOffset() {
-    if (!composition_queried) {
+    if (!composition_queried || composition_answered_by != composition_query) {
         composition_queried = true;
+        composition_answered_by = composition_query;
+        composition_enabled = FALSE;
         CompositionQuery query = composition_query;
         if (!query) {
             // Looked up at run time: the library is missing before Windows Vista. It stays
@@ -118,10 +117,8 @@ int32_t Window_CaptionOffset() {
     return composition_enabled ? kCompositionCaptionOffset : 0;
 }
 
-CompositionQuery Window_ReplaceCompositionQuery(CompositionQuery query) {
-    composition_queried = false;
-    composition_enabled = FALSE;
-    return std::exchange(composition_query, query);
+CompositionQuery& Window_CompositionQuerySeam() {
+    return composition_query;
 }
 
 int64_t Window_Open(int64_t number, int32_t x, int32_t y, int32_t inner_width, int32_t inner_height,

@@ -1,6 +1,6 @@
 // Starting a child: directly with CreateProcessW on a command line of our own, or through the
 // shell when that fails and no stream was asked for.
-#include "runtime/process/internal/process.h"
+#include "runtime/process/internal/test_seams.h"
 
 #include <shellapi.h>
 
@@ -318,8 +318,8 @@ void Program_ProtectHandle(HANDLE* handle) {
     }
 }
 
-PipeMaker Program_ReplacePipeMaker(PipeMaker maker) {
-    return std::exchange(pipe_maker, maker);
+PipeMaker& Program_PipeMakerSeam() {
+    return pipe_maker;
 }
 
 intptr_t Program_Launch(const wchar_t* program_path, const wchar_t* parameters,

@@ -1,7 +1,8 @@
-#include "app/app.h"
+#include "app/test_seams.h"
 #include "runtime/process/process.h"
 #include "runtime/gui/internal/events.h"
 #include "runtime/gui/internal/gadgets.h"
+#include "support/scoped_seam.h"
 #include "support/window_driver.h"
 
 #include <objbase.h>
@@ -129,7 +130,7 @@ TEST(Startup, LibrariesComeUpAndShutdownTakesThemDownAgain) {
     AppState& state = App_State();
     EndTheRunnersWorkspace();
     steps_seen.clear();
-    App_WatchSteps(NoteStep);
+    const ScopedSeam watcher(App_StepWatcherSeam(), NoteStep);
     App_InitLibraries();
     EXPECT_EQ(steps_seen, NamesOf(kStartOrder)) << "the start-up order";
     steps_seen.clear();
@@ -155,7 +156,6 @@ TEST(Startup, LibrariesComeUpAndShutdownTakesThemDownAgain) {
     ASSERT_NE(button, nullptr);
 
     App_TerminateLibraries();
-    App_WatchSteps(nullptr);
     EXPECT_EQ(steps_seen, NamesOf(kShutdownOrder)) << "the shutdown order";
     // The window library closed the still open window with its button, the event queue took its
     // window and class away, and the heaps of the memory library and the workspace are gone.
@@ -176,13 +176,11 @@ TEST(Startup, LibrariesComeUpAndShutdownTakesThemDownAgain) {
 TEST(Startup, ARefusedStartShowsOnlyItsMessageAndStillEndsEveryLibraryInOrder) {
     EndTheRunnersWorkspace();
     steps_seen.clear();
-    App_WatchSteps(NoteStep);
-    const VersionLookup system = App_ReplaceVersionLookup([]() -> int64_t { return 80; });
+    const ScopedSeam watcher(App_StepWatcherSeam(), NoteStep);
+    const ScopedSeam windows_seven(App_VersionLookupSeam(), []() -> int64_t { return 80; });
     const UINT_PTR user = SetTimer(nullptr, 0, 50, PlayTheUser);
     EXPECT_EQ(App_Run(), 0u) << "the exit code";
     KillTimer(nullptr, user);
-    App_ReplaceVersionLookup(system);
-    App_WatchSteps(nullptr);
 
     EXPECT_EQ(boxes,
               std::vector<std::wstring>{L"You need Windows 8 or higher to use this program"});

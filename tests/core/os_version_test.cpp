@@ -1,4 +1,5 @@
-#include "runtime/core/internal/core.h"
+#include "runtime/core/internal/test_seams.h"
+#include "support/scoped_seam.h"
 #include "support/window_driver.h"
 
 #include <gtest/gtest.h>
@@ -95,17 +96,16 @@ TEST(OsVersion, WithoutRtlGetVersionTheVersionComesFromGetVersionEx) {
     ASSERT_TRUE(GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&own)));
     const int64_t from_get_version_ex = OS_DecideVersionCode(
         NT, own.dwMajorVersion, own.dwMinorVersion, own.wProductType == VER_NT_WORKSTATION);
-    const RtlVersionLookup system =
-        OS_ReplaceRtlVersionLookup([]() -> RtlGetVersionProc { return nullptr; });
+    ScopedSeam lookup(OS_RtlVersionLookupSeam(), []() -> RtlGetVersionProc { return nullptr; });
     OSVERSIONINFOEXW info{.dwMajorVersion = 7};
     EXPECT_EQ(OS_GetVersionInfo(&info), 0) << "not found";
     EXPECT_EQ(info.dwMajorVersion, 0u) << "the record is zeroed all the same";
     EXPECT_EQ(info.dwOSVersionInfoSize, sizeof(OSVERSIONINFOEXW));
     EXPECT_EQ(OS_VersionCode(), from_get_version_ex) << "not found: GetVersionExW decides";
-    OS_ReplaceRtlVersionLookup([]() -> RtlGetVersionProc { return FailedVersion; });
+    OS_RtlVersionLookupSeam() = []() -> RtlGetVersionProc { return FailedVersion; };
     EXPECT_EQ(OS_VersionCode(), from_get_version_ex) << "failed: GetVersionExW decides";
     // Found, its record decides, workstation or server alike.
-    OS_ReplaceRtlVersionLookup([]() -> RtlGetVersionProc { return ReportedVersion; });
+    OS_RtlVersionLookupSeam() = []() -> RtlGetVersionProc { return ReportedVersion; };
     for (const auto& [major, minor, product, code] :
          {std::tuple{6u, 1u, 3, 85}, {10u, 0u, 1, 110}, {11u, 0u, 1, 200}}) {
         reported = {.dwMajorVersion = major,
@@ -113,7 +113,6 @@ TEST(OsVersion, WithoutRtlGetVersionTheVersionComesFromGetVersionEx) {
                     .wProductType = static_cast<BYTE>(product)};
         EXPECT_EQ(OS_VersionCode(), code) << major << "." << minor;
     }
-    OS_ReplaceRtlVersionLookup(system);
 }
 
 TEST(OsVersion, PerProgramWineSettingsGiveTheirCodes) {

@@ -1,4 +1,6 @@
 #include "gui/gui_support.h"
+#include "runtime/gui/internal/test_seams.h"
+#include "support/scoped_seam.h"
 
 using namespace gui_test;
 
@@ -26,12 +28,11 @@ POINT CentreIn(const RECT& outer, HWND window) {
             outer.top + (outer.bottom - outer.top - (inner.bottom - inner.top)) / 2};
 }
 
-// A stand-in for the system's composition query: gives `composition_answer` and counts calls.
-BOOL composition_answer = FALSE;
+// Stand-ins for the system's composition query: each gives its answer and counts calls.
 int composition_queries = 0;
-HRESULT WINAPI CountedCompositionQuery(BOOL* enabled) {
+template <BOOL answer> HRESULT WINAPI CountedCompositionQuery(BOOL* enabled) {
     ++composition_queries;
-    *enabled = composition_answer;
+    *enabled = answer;
     return S_OK;
 }
 
@@ -156,17 +157,18 @@ TEST_F(WindowOpen, PositionIsSystemChosenCentredOrGiven) {
     EXPECT_EQ(RectOf(Open(5, WS_CAPTION | WS_THICKFRAME, 100, 120)).left,
               100 - Window_CaptionOffset());
     // Both answers, each asked for once: on, 5 pixels to the left; off, where it was asked for.
-    for (const BOOL enabled : {TRUE, FALSE}) {
-        composition_answer = enabled;
+    for (const auto& [enabled, query] :
+         {std::pair<BOOL, CompositionQuery>{TRUE, CountedCompositionQuery<TRUE>},
+          {FALSE, CountedCompositionQuery<FALSE>}}) {
         composition_queries = 0;
-        Window_ReplaceCompositionQuery(CountedCompositionQuery);
+        const ScopedSeam stand_in(Window_CompositionQuerySeam(), query);
         EXPECT_EQ(RectOf(Open(6, WS_CAPTION | WS_THICKFRAME, 100, 120)).left, enabled ? 95 : 100);
         EXPECT_EQ(RectOf(Open(7, kSizeable, 100, 120)).left, enabled ? 95 : 100);
         EXPECT_EQ(RectOf(Open(8, WS_CAPTION, 100, 120)).left, 100) << "not sizeable";
         EXPECT_EQ(RectOf(Open(9, WS_POPUP | WS_THICKFRAME, 100, 120)).left, 100) << "no caption";
         EXPECT_EQ(composition_queries, 1) << "desktop composition is asked about once";
     }
-    Window_ReplaceCompositionQuery(nullptr);
+    EXPECT_EQ(Window_CaptionOffset(), CompositionOffsetOfTheSystem()) << "the system's again";
 }
 
 TEST_F(WindowOpen, CentringOnTheParentOrTheActiveWindow) {
@@ -229,7 +231,9 @@ TEST_F(WindowOpen, AnyNumberWindowsAreNamedByTheirRecord) {
     HWND window = record->handle;
     const std::wstring class_name = L"WindowClass_" + std::to_wstring(identity);
     EXPECT_EQ(ClassNameOf(window), class_name);
-    EXPECT_EQ(Window_NumberOf(window), identity);
+    int64_t found = 0;
+    EXPECT_EQ(Window_RecordOf(window, &found), record);
+    EXPECT_EQ(found, identity);
 
     ClearQueue();
     SendMessageW(window, WM_CLOSE, 0, 0);

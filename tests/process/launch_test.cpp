@@ -1,4 +1,6 @@
 #include "process_helpers.h"
+#include "runtime/process/internal/test_seams.h"
+#include "support/scoped_seam.h"
 
 #include <gtest/gtest.h>
 
@@ -208,15 +210,16 @@ TEST(ProgramLaunch, FailedStartGivesZeroAndLeavesNothingOpen) {
     // A stream asked for whose pipe cannot be made starts nothing, not even a program that is
     // there; the pipes made before it are closed again.
     StandinRecords records;
-    const PipeMaker pipes = Program_ReplacePipeMaker(FewPipes);
-    for (const auto& [flags, given] :
-         {std::pair{kToolFlags, 0},
-          {LAUNCH_OBJECT | LAUNCH_WRITE_INPUT | LAUNCH_READ_OUTPUT, 1},
-          {LAUNCH_OBJECT | LAUNCH_READ_OUTPUT | LAUNCH_READ_ERRORS, 1}}) {
-        pipes_left = given;
-        EXPECT_EQ(Program_Launch(StandinPath().c_str(), L"", L"", flags), 0) << flags;
+    {
+        const ScopedSeam pipes(Program_PipeMakerSeam(), FewPipes);
+        for (const auto& [flags, given] :
+             {std::pair{kToolFlags, 0},
+              {LAUNCH_OBJECT | LAUNCH_WRITE_INPUT | LAUNCH_READ_OUTPUT, 1},
+              {LAUNCH_OBJECT | LAUNCH_READ_OUTPUT | LAUNCH_READ_ERRORS, 1}}) {
+            pipes_left = given;
+            EXPECT_EQ(Program_Launch(StandinPath().c_str(), L"", L"", flags), 0) << flags;
+        }
     }
-    Program_ReplacePipeMaker(pipes);
     EXPECT_EQ(HandleCount(), handles);
     EXPECT_EQ(RuntimeHeapInUse(), heap);
     EXPECT_EQ(records.info.Read(), "") << "the stand-in never started";

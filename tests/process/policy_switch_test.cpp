@@ -1,5 +1,7 @@
 #include "app/app.h"
 #include "process_helpers.h"
+#include "runtime/process/internal/test_seams.h"
+#include "support/scoped_seam.h"
 
 #include <gtest/gtest.h>
 
@@ -145,10 +147,11 @@ TEST_F(PolicySwitchTest, ToolThatCannotStartGivesZeroAndNoObject) {
     // The tool is there, but its report could not be read: it is not run at all, so that the
     // verdict (a failure) is true.
     tool_.Use(StandinPath().c_str());
-    const PipeMaker pipes = Program_ReplacePipeMaker(NoPipe);
-    App_State().program = 12345;
-    EXPECT_EQ(PolicySwitch(POLICY_LEGACY), 0);
-    Program_ReplacePipeMaker(pipes);
+    {
+        const ScopedSeam pipes(Program_PipeMakerSeam(), NoPipe);
+        App_State().program = 12345;
+        EXPECT_EQ(PolicySwitch(POLICY_LEGACY), 0);
+    }
     EXPECT_EQ(App_State().program, 0);
     EXPECT_EQ(log_.Read(), "") << "the stand-in never ran";
 }

@@ -1,4 +1,6 @@
 #include "process_helpers.h"
+#include "runtime/core/internal/test_seams.h"
+#include "support/scoped_seam.h"
 #include "standin/large_output.h"
 
 #include <gtest/gtest.h>
@@ -141,9 +143,11 @@ TEST(ProgramReadLine, OutputDrainsWhenTheHeapHasNoRoomForALine) {
     // a caller polling for it would wait for ever.
     HANDLE tiny = HeapCreate(0, 0x1000, 0x1000);
     ASSERT_NE(tiny, nullptr);
-    HANDLE runtime = Runtime_ReplaceHeap(tiny);
-    const Lines lines = ReadAllLines(program, 10000);
-    Runtime_ReplaceHeap(runtime);
+    Lines lines;
+    {
+        const ScopedSeam heap(Runtime_HeapSeam(), tiny);
+        lines = ReadAllLines(program, 10000);
+    }
     HeapDestroy(tiny);
     EXPECT_EQ(Program_IsRunning(program), 0) << "the output drained";
     // Pieces of the size of the reader's reserve; a line of exactly that size stays one line.

@@ -22,9 +22,6 @@ constexpr SIZE_T RUNTIME_HEAP_NO_LIMIT = 0;
 // Zeroed block from the runtime heap, or null.
 void* Runtime_Alloc(size_t bytes);
 void Runtime_Free(void* block);
-// Serves the runtime's blocks from `heap` from now on and returns the heap used so far, so that
-// a test can make the heap run out.
-HANDLE Runtime_ReplaceHeap(HANDLE heap);
 
 // An export of a loaded module as a typed function pointer, or null.
 template <typename Function> Function Runtime_Proc(HMODULE module, const char* name) {
@@ -103,12 +100,9 @@ void* Objects_State(void* block);
 
 // The version table as a pure function, so that every row can be checked.
 int64_t OS_DecideVersionCode(DWORD platform, DWORD major, DWORD minor, bool workstation);
+// Fills the record from RtlGetVersion: 1, or 0 when it is missing or fails (the record is zeroed
+// and its size set either way).
 int OS_GetVersionInfo(OSVERSIONINFOEXW* record);
-// How OS_GetVersionInfo finds RtlGetVersion: in the loaded "ntdll.dll", unless a test swaps in
-// another lookup; one that gives null stands for a system without it. Returns the one before.
-using RtlGetVersionProc = LONG(WINAPI*)(OSVERSIONINFOEXW* record);
-using RtlVersionLookup = RtlGetVersionProc (*)();
-RtlVersionLookup OS_ReplaceRtlVersionLookup(RtlVersionLookup lookup);
 
 RtString Env_Get(const wchar_t* name);
 BOOL Env_Set(const wchar_t* name, const wchar_t* value);

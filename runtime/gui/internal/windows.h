@@ -70,11 +70,6 @@ void Window_CenterPosition(HWND handle, uint32_t flags, HWND reference);
 int Window_ShowCommand(bool maximized, bool minimized, bool no_activate);
 // 5 when desktop composition is on, else 0; the system is asked once, on the first call.
 int32_t Window_CaptionOffset();
-// How Window_CaptionOffset asks: DwmIsCompositionEnabled of "dwmapi.dll", unless a test swaps in
-// another (null puts the system's back). The answer is forgotten, so that the next call asks
-// again. Returns the one before, null for the system's.
-using CompositionQuery = HRESULT(WINAPI*)(BOOL* enabled);
-CompositionQuery Window_ReplaceCompositionQuery(CompositionQuery query);
 void Window_Init();
 void Window_End();
 
@@ -84,8 +79,6 @@ WindowHooks* Window_Hooks();
 // The live record of the window whose handle is `handle` (not of a window it belongs to), or
 // null; its number goes to `number` when one is found.
 WindowRecord* Window_RecordOf(HWND handle, int64_t* number);
-// The number of the window whose handle is `handle`, or -1.
-int64_t Window_NumberOf(HWND handle);
 // "WindowClass_<identity>", written into `buffer`.
 constexpr size_t WINDOW_CLASS_NAME_LENGTH = 40;
 void Window_ClassName(int64_t identity, wchar_t (&buffer)[WINDOW_CLASS_NAME_LENGTH]);

@@ -42,12 +42,6 @@ struct HandleObject {
 // stays as it was.
 void Program_ProtectHandle(HANDLE* handle);
 
-// How a launch makes its pipes: CreatePipe, unless a test swaps in one that fails. Returns the
-// one used so far.
-using PipeMaker = BOOL(WINAPI*)(PHANDLE read_end, PHANDLE write_end,
-                                LPSECURITY_ATTRIBUTES attributes, DWORD size);
-PipeMaker Program_ReplacePipeMaker(PipeMaker maker);
-
 // The command line for a path and its parameters in a runtime heap block of
 // (length of path + length of parameters + 4) units, or null. The caller frees it with
 // Runtime_Free.
