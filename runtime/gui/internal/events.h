@@ -1,7 +1,6 @@
 // The event library's wiring: the event queue and its nodes, posting and discarding events,
-// the binding table, the post-event window through which other threads deliver events, the
-// guard against forged posted messages, and the accelerators of Event_Wait. Applications use
-// runtime/gui/gui.h.
+// the binding table, the post-event window through which other threads deliver events, and the
+// accelerators of Event_Wait. Applications use runtime/gui/gui.h.
 #pragma once
 
 #include "runtime/gui/internal/windows.h"
@@ -69,17 +68,6 @@ struct PostedEvent {
     intptr_t data;
 };
 
-// Whether a message the thread retrieved (posted to a window or to the thread, not sent) can
-// only be a forgery: a control notification or command, a window's life message, or a message
-// whose number is a runtime event code.
-bool Event_IsForgedPost(const MSG& message);
-// Watches every message the thread retrieves, in Event_Wait and in modal loops alike, and turns
-// forgeries into WM_NULL; installed by Event_Init. False when the system refused the hook:
-// Event_Wait still drops the forgeries it retrieves itself, and no address is read out of a
-// notification (which a modal loop could then dispatch) for as long as the guard is missing.
-bool Event_GuardPostedMessages();
-void Event_UnguardPostedMessages();
-bool Event_PostsGuarded();
 void Event_Post(int32_t code, int64_t object, int64_t window, int64_t type, intptr_t data = 0,
                 EventRelease data_release = nullptr, uint32_t post_flags = 0);
 // Drops every queued event matching all four fields; -1 matches any value.

@@ -5,6 +5,7 @@
 
 #include "runtime/core/internal/core.h"
 #include "runtime/gui/gui.h"
+#include "runtime/gui/internal/message_origin.h"
 
 // A handler leaves the message alone; the default procedure is to run.
 constexpr LRESULT NOT_HANDLED = -791621423;
@@ -86,39 +87,6 @@ void Window_ClassName(int64_t identity, wchar_t (&buffer)[WINDOW_CLASS_NAME_LENG
 // The window class procedure of every runtime window and the message handler behind it.
 LRESULT CALLBACK Window_ClassProc(HWND handle, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT Window_HandleMessage(HWND handle, UINT message, WPARAM wParam, LPARAM lParam);
-
-// Whether the message being handled was sent by this thread: not sent from another thread or
-// process, and not posted, which can be told only while the guard turns posted forgeries away
-// (without it the answer is no). While the thread handles a message sent from elsewhere, what it
-// sends itself meanwhile counts as from elsewhere too.
-bool Window_SentByThisThread();
-// WM_NCCREATE, WM_CREATE, WM_DESTROY and WM_NCDESTROY: the system sends them, on the thread
-// that creates or destroys the window.
-bool Window_IsLifeMessage(UINT message);
-// Whether `message` creates or destroys a window (WM_NCCREATE, WM_CREATE, WM_DESTROY,
-// WM_NCDESTROY) and is a forgery, which every window procedure of the runtime refuses before it
-// touches anything. It is genuine while the runtime itself makes a window or ends `window` (or
-// a window it belongs to), whatever else the thread is doing; otherwise only when this thread
-// sent it (Window_SentByThisThread).
-bool Window_LifeMessageFromElsewhere(HWND window, UINT message);
-
-// Marks the runtime's own making of a window (`ending` null) or ending of `ending` and its
-// children on this thread, for as long as it lives. While a thread handles a message sent from
-// elsewhere, what it sends itself meanwhile looks as if it came from elsewhere too: the mark
-// lets the life messages of the runtime's own CreateWindowExW and DestroyWindow through anyway.
-class WindowLifeScope {
-  public:
-    explicit WindowLifeScope(HWND ending = nullptr);
-    ~WindowLifeScope();
-    WindowLifeScope(const WindowLifeScope&) = delete;
-    WindowLifeScope& operator=(const WindowLifeScope&) = delete;
-
-  private:
-    HWND ending_ = nullptr;
-    bool counted_ = false;
-};
-// Whether `control` is a window of this thread inside `window` (a child or deeper descendant).
-bool Window_IsChildControl(HWND window, HWND control);
 
 // Moves the keyboard focus to the next (0) or previous (non-zero) tab stop of the active window.
 void Focus_Step(int backwards);
