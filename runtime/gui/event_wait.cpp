@@ -1,6 +1,8 @@
 // Event_Wait: queued events first, otherwise exactly one Windows message, with the active
 // window's accelerators (Tab and Shift+Tab) and its keyboard cues.
 #include "runtime/gui/internal/events.h"
+#include "runtime/gui/internal/message_origin.h"
+#include "runtime/gui/internal/window_records.h"
 
 #include <richedit.h>
 

@@ -1,6 +1,7 @@
 // The event library's life: the post-event window, the queue, the binding table and the guard
 // against posted forgeries come up together and go together.
 #include "runtime/gui/internal/events.h"
+#include "runtime/gui/internal/message_origin.h"
 
 void Event_Init() {
     Event_MakePostWindow();

@@ -1,5 +1,5 @@
 // Tab and Shift+Tab: moving the keyboard focus between the tab stops of the active window.
-#include "runtime/gui/internal/windows.h"
+#include "runtime/gui/internal/window_procedure.h"
 
 #include <cwchar>
 

@@ -1,4 +1,4 @@
-#include "runtime/gui/internal/windows.h"
+#include "runtime/gui/internal/font.h"
 
 namespace {
 

@@ -1,6 +1,7 @@
 // The current gadget list: the window that receives new gadgets, with a snapshot of the list
 // state hung on every window that has been a gadget list.
 #include "runtime/gui/internal/gadgets.h"
+#include "runtime/gui/internal/message_origin.h"
 
 #include <iterator>
 

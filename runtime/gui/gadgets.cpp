@@ -2,6 +2,9 @@
 // procedure with its clean-up, release, and the gadget library's life.
 #include "runtime/gui/internal/events.h"
 #include "runtime/gui/internal/gadgets.h"
+#include "runtime/gui/internal/message_origin.h"
+#include "runtime/gui/internal/window_procedure.h"
+#include "runtime/gui/internal/window_records.h"
 
 #include <commctrl.h>
 

@@ -9,8 +9,8 @@
 //   ends that window, or else when this thread sent it while the guard keeps posted ones away;
 // - a window handle is taken as a control only when that window is a child of the receiving
 //   one, made by this thread.
-#include "runtime/gui/internal/message_origin.h"
 #include "runtime/gui/internal/events.h"
+#include "runtime/gui/internal/message_origin.h"
 
 #include <algorithm>
 

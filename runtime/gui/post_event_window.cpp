@@ -1,5 +1,6 @@
 // The post-event window, through which other threads deliver events to the event-loop thread.
 #include "runtime/gui/internal/events.h"
+#include "runtime/gui/internal/message_origin.h"
 
 namespace {
 

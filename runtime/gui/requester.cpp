@@ -1,5 +1,5 @@
-#include "runtime/gui/internal/requester.h"
 #include "runtime/gui/internal/events.h"
+#include "runtime/gui/internal/requester.h"
 
 namespace {
 

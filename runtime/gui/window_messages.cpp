@@ -2,6 +2,9 @@
 // control messages are offered to the gadget that owns the control first.
 #include "runtime/gui/internal/events.h"
 #include "runtime/gui/internal/gadgets.h"
+#include "runtime/gui/internal/message_origin.h"
+#include "runtime/gui/internal/window_procedure.h"
+#include "runtime/gui/internal/window_records.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Placing, showing, hiding and raising runtime windows.
-#include "runtime/gui/internal/windows.h"
+#include "runtime/gui/internal/window_records.h"
 
 #include <algorithm>
 

@@ -1,7 +1,10 @@
 // Numbered top-level windows: opening, closing and the window library's life.
 #include "runtime/gui/internal/events.h"
 #include "runtime/gui/internal/gadgets.h"
+#include "runtime/gui/internal/message_origin.h"
 #include "runtime/gui/internal/test_seams.h"
+#include "runtime/gui/internal/window_procedure.h"
+#include "runtime/gui/internal/window_records.h"
 
 #include <iterator>
 

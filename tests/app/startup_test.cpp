@@ -1,7 +1,9 @@
 #include "app/test_seams.h"
 #include "runtime/process/process.h"
 #include "runtime/gui/internal/events.h"
+#include "runtime/gui/internal/font.h"
 #include "runtime/gui/internal/gadgets.h"
+#include "runtime/gui/internal/window_records.h"
 #include "support/scoped_seam.h"
 #include "support/window_driver.h"
 

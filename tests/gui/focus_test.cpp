@@ -1,4 +1,5 @@
 #include "gui/gui_support.h"
+#include "runtime/gui/internal/window_procedure.h"
 #include "support/window_driver.h"
 
 using namespace gui_test;

@@ -4,6 +4,7 @@
 
 #include "runtime/gui/internal/events.h"
 #include "runtime/gui/internal/gadgets.h"
+#include "runtime/gui/internal/window_records.h"
 
 #include <gtest/gtest.h>
 

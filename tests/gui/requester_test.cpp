@@ -1,4 +1,5 @@
 #include "gui/gui_support.h"
+#include "runtime/gui/internal/events.h"
 #include "runtime/gui/internal/requester.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,6 @@
 #include "gui/gui_support.h"
+#include "runtime/gui/internal/message_origin.h"
+#include "runtime/gui/internal/window_procedure.h"
 
 #include <algorithm>
 #include <atomic>

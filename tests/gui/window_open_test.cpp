@@ -1,5 +1,9 @@
 #include "gui/gui_support.h"
+#include "runtime/gui/internal/events.h"
+#include "runtime/gui/internal/gadgets.h"
 #include "runtime/gui/internal/test_seams.h"
+#include "runtime/gui/internal/window_procedure.h"
+#include "runtime/gui/internal/window_records.h"
 #include "support/scoped_seam.h"
 
 using namespace gui_test;

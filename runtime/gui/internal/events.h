@@ -3,7 +3,8 @@
 // accelerators of Event_Wait. Applications use runtime/gui/gui.h.
 #pragma once
 
-#include "runtime/gui/internal/windows.h"
+#include "runtime/core/internal/core.h"
+#include "runtime/gui/gui.h"
 
 // The runtime's event codes lie in this range; Event_Wait never hands out a message number
 // from it.

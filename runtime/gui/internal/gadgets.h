@@ -3,7 +3,8 @@
 // operations. Applications use runtime/gui/gui.h.
 #pragma once
 
-#include "runtime/gui/internal/windows.h"
+#include "runtime/core/internal/core.h"
+#include "runtime/gui/gui.h"
 
 constexpr int32_t GADGET_KIND_BUTTON = 1;
 // Operation slots of other kinds, between set state and required size and after it.

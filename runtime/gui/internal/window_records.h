@@ -1,20 +1,9 @@
-// The window library's wiring: window records and the library's state, the window class
-// procedure and its message handler, the checks on where a message comes from, focus steps and
-// positions. Applications use runtime/gui/gui.h.
+// The window library's wiring: window records and the library's state blocks, the record of a
+// handle, window class names and positions. Applications use runtime/gui/gui.h.
 #pragma once
 
 #include "runtime/core/internal/core.h"
 #include "runtime/gui/gui.h"
-#include "runtime/gui/internal/message_origin.h"
-
-// A handler leaves the message alone; the default procedure is to run.
-constexpr LRESULT NOT_HANDLED = -791621423;
-// A user window callback lets the runtime's own handling go on.
-constexpr LRESULT USER_DEFAULT = -522133279;
-
-// Commands of every window's accelerator table.
-constexpr WORD ID_FOCUS_NEXT = 64001;
-constexpr WORD ID_FOCUS_PREVIOUS = 64002;
 
 // Window properties. Any program on the desktop can set, change or remove a property of our
 // windows, so the runtime sets them for whoever looks but never decides anything by them: its
@@ -23,10 +12,6 @@ constexpr WORD ID_FOCUS_PREVIOUS = 64002;
 constexpr wchar_t kWindowIdProperty[] = L"Tavi_WindowID";     // identity + 1
 constexpr wchar_t kFocusProperty[] = L"Tavi_Focus";           // focus at the last deactivation
 constexpr wchar_t kDropAcceptProperty[] = L"Tavi_DropAccept"; // set while an OLE drop target
-
-// Runtime messages besides the Windows ones.
-constexpr UINT kTrayCallbackMessage = 12501; // tray icon callback, mouse message in lParam
-constexpr UINT kGadgetMessage = 13120;       // addressed to a gadget, its control in lParam
 
 using WindowCallback = LRESULT (*)(HWND handle, UINT message, WPARAM wParam, LPARAM lParam);
 using EraseCallback = LRESULT (*)(WPARAM device_context, HWND handle);
@@ -71,8 +56,6 @@ void Window_CenterPosition(HWND handle, uint32_t flags, HWND reference);
 int Window_ShowCommand(bool maximized, bool minimized, bool no_activate);
 // 5 when desktop composition is on, else 0; the system is asked once, on the first call.
 int32_t Window_CaptionOffset();
-void Window_Init();
-void Window_End();
 
 ObjectRegistry* Window_Registry();
 WindowState* Window_State();
@@ -83,13 +66,3 @@ WindowRecord* Window_RecordOf(HWND handle, int64_t* number);
 // "WindowClass_<identity>", written into `buffer`.
 constexpr size_t WINDOW_CLASS_NAME_LENGTH = 40;
 void Window_ClassName(int64_t identity, wchar_t (&buffer)[WINDOW_CLASS_NAME_LENGTH]);
-
-// The window class procedure of every runtime window and the message handler behind it.
-LRESULT CALLBACK Window_ClassProc(HWND handle, UINT message, WPARAM wParam, LPARAM lParam);
-LRESULT Window_HandleMessage(HWND handle, UINT message, WPARAM wParam, LPARAM lParam);
-
-// Moves the keyboard focus to the next (0) or previous (non-zero) tab stop of the active window.
-void Focus_Step(int backwards);
-
-// Vertical resolution of the screen in dots per inch, 96 without a display device context.
-int Font_ScreenDpiY();
