@@ -22,9 +22,7 @@ void GiveNewStack(GadgetListState* state) {
 }
 
 void InitListState(void* block) {
-    auto* state = static_cast<GadgetListState*>(block);
-    GiveNewStack(state);
-    state->font = Gadget_DefaultFont();
+    GiveNewStack(static_cast<GadgetListState*>(block));
 }
 
 void FreeListState(void* block) {
@@ -51,11 +49,14 @@ GadgetListState* GadgetList_State() {
     return list_state;
 }
 
-void GadgetList_Init() {
+void GadgetList_Init(HFONT font) {
     String_Numbers(property_name, std::size(property_name), L"Tavi_GadgetStack_",
                    {reinterpret_cast<int64_t>(Runtime_Module())});
     list_state = static_cast<GadgetListState*>(
         Objects_NewState(sizeof(GadgetListState), InitListState, FreeListState));
+    if (list_state) {
+        list_state->font = font;
+    }
 }
 
 const wchar_t* GadgetList_PropertyName() {

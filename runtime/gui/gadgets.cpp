@@ -41,10 +41,6 @@ GadgetRecord* Gadget_RecordOf(HWND control, int64_t* identity) {
     return static_cast<GadgetRecord*>(Objects_FindHandle(gadget_registry, control, identity));
 }
 
-HFONT Gadget_DefaultFont() {
-    return default_font;
-}
-
 int64_t Gadget_Attach(int64_t number, GadgetRecord* record, HWND control, const GadgetKind* kind) {
     record->control = control;
     record->kind = kind;
@@ -111,7 +107,7 @@ void Gadget_Init() {
     InitializeCriticalSection(&gadget_lock);
     default_font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
     gadget_registry = Objects_NewRegistry(sizeof(GadgetRecord), kGadgetGrowthStep, Gadget_Free);
-    GadgetList_Init();
+    GadgetList_Init(default_font);
     Gadget_InitCommonControls();
 }
 

@@ -77,7 +77,8 @@ GadgetListSnapshot* GadgetList_SnapshotOf(HWND window);
 // The window that owns the current gadget list, or null.
 HWND GadgetList_Owner();
 GadgetListState* GadgetList_State();
-void GadgetList_Init();
+// Makes the gadget library's state block, whose gadgets get `font`.
+void GadgetList_Init(HFONT font);
 // "Tavi_GadgetStack_<module handle>", made once by GadgetList_Init.
 const wchar_t* GadgetList_PropertyName();
 LRESULT CALLBACK GadgetList_WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -91,7 +92,6 @@ ObjectRegistry* Gadget_Registry();
 // is found. This alone says whether a control is a gadget and which one: its identifier and its
 // "Tavi_ID" property can be overwritten by any program.
 GadgetRecord* Gadget_RecordOf(HWND control, int64_t* identity);
-HFONT Gadget_DefaultFont();
 // Offers a message about `control` to the message handler of the gadget that owns it.
 LRESULT Gadget_ForwardMessage(HWND control, HWND window_handle, UINT message, WPARAM wParam,
                               LPARAM lParam);
