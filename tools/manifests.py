@@ -38,9 +38,9 @@ TEXTS = {
                        "ne modifie aucun autre réglage. Son interface est en français.",
         # A portable program from a zip gets no Start-menu entry.
         "InstallationNotes": "Kestrevel n'a pas d'entrée dans le menu Démarrer : lancez-le en "
-                             "tapant kestrevel dans la boîte Exécuter (Windows + R) ou dans un "
-                             "nouveau terminal. Windows demande alors les droits "
-                             "d'administrateur. Le guide d'utilisation est le fichier "
+                             "tapant kestrevel dans la boîte Exécuter (Windows + R), qui demande "
+                             "les droits d'administrateur, ou dans une invite ouverte en tant "
+                             "qu'administrateur. Le guide d'utilisation est le fichier "
                              "guide.html de l'archive.",
     },
     "en-US": {
@@ -51,9 +51,9 @@ TEXTS = {
                        "It needs administrator rights and changes no other setting. Its "
                        "interface is in French.",
         "InstallationNotes": "Kestrevel has no Start-menu entry: start it by typing kestrevel "
-                             "in the Run box (Windows + R) or in a new terminal. Windows then "
-                             "asks for administrator rights. The user guide (in French) is "
-                             "guide.html in the zip.",
+                             "in the Run box (Windows + R), which asks for administrator rights, "
+                             "or in a prompt opened as administrator. The user guide (in French) "
+                             "is guide.html in the zip.",
     },
 }
 # Scoop's buckets are written in English.
