@@ -78,9 +78,10 @@ void Objects_Remove(ObjectRegistry* registry, int64_t identity);
 void Objects_ReleaseAll(ObjectRegistry* registry);
 void Objects_Rewind(ObjectRegistry* registry);
 void* Objects_Next(ObjectRegistry* registry, int64_t* identity);
-// The live record whose operating-system handle (its first field) is `handle`, or null; its
-// identity goes to `identity` when one is found. What the system tells about a handle is all
-// that is asked: nothing that another program can write on a window takes part.
+// The live record whose operating-system handle (its first field, as a static_assert beside
+// each such record kind checks) is `handle`, or null; its identity goes to `identity` when one is
+// found. What the system tells about a handle is all that is asked: nothing that another program
+// can write on a window takes part.
 void* Objects_FindHandle(ObjectRegistry* registry, const void* handle, int64_t* identity);
 
 // The list is known by its first record (null when empty); link headers sit in front of the

@@ -6,6 +6,8 @@
 #include "runtime/core/internal/core.h"
 #include "runtime/gui/gui.h"
 
+#include <cstddef>
+
 constexpr int32_t GADGET_KIND_BUTTON = 1;
 // Operation slots of other kinds, between set state and required size and after it.
 constexpr int kKindSlotsBeforeSize = 8;
@@ -40,6 +42,9 @@ struct GadgetRecord {
     WNDPROC previous_proc;
     intptr_t kind_data[4]; // per-gadget data of other kinds; a button uses none
 };
+// The registry finds a gadget's record by its control, which it reads as the first field.
+static_assert(offsetof(GadgetRecord, control) == 0 &&
+              sizeof(GadgetRecord::control) == sizeof(void*));
 
 // The gadget library's state block.
 struct GadgetListState {

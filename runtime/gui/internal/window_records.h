@@ -5,6 +5,8 @@
 #include "runtime/core/internal/core.h"
 #include "runtime/gui/gui.h"
 
+#include <cstddef>
+
 // Window properties. Any program on the desktop can set, change or remove a property of our
 // windows, so the runtime sets them for whoever looks but never decides anything by them: its
 // own records say which window and which gadget a handle is, and where a window's saved focus
@@ -36,6 +38,8 @@ struct WindowRecord {
     int32_t ready;        // 1 once Window_Open has finished
     HWND saved_focus;     // the control of the window that had the focus when it was left
 };
+// The registry finds a window's record by its handle, which it reads as the first field.
+static_assert(offsetof(WindowRecord, handle) == 0 && sizeof(WindowRecord::handle) == sizeof(void*));
 
 // The window library's state block.
 struct WindowState {
