@@ -1,5 +1,6 @@
-// The current gadget list: the window that receives new gadgets, with a snapshot of the list
-// state hung on every window that has been a gadget list.
+// The current gadget list: the window that receives new gadgets, and a snapshot of the list state
+// of every window that has been a gadget list, kept in the library's own list and found by the
+// window's handle (the window shows it as a property, which is never read).
 #include "runtime/gui/internal/gadgets.h"
 #include "runtime/gui/internal/message_origin.h"
 

@@ -77,9 +77,8 @@ class LineBuffer {
     // Free units for the piece behind the collected ones; grows the buffer by one step when it
     // is full. 0 when the piece is complete: the longest line is reached, or the heap cannot
     // give more room. Each piece comes back as a line of its own, so a caller that puts a
-    // separator after each line (the policy switch appends a carriage return) also puts one
-    // inside the longer line: a text that straddles the end of a piece, such as the success
-    // marker, is no longer found there. No console tool writes lines of 1 MiB.
+    // separator after each line also puts one inside the longer line: a text that straddles the
+    // end of a piece is no longer found there. No console tool writes lines of 1 MiB.
     size_t Room() {
         if (count_ >= PROGRAM_LONGEST_LINE ||
             (count_ + kCharacterTail + 1 >= capacity_ && !Grow())) {

@@ -47,7 +47,7 @@ struct EventQueue {
     EventNodePool* pool;
     EventNode* head; // oldest
     EventNode* tail; // newest
-    int32_t closed;  // while non-zero, only POST_ALWAYS posts are queued
+    int32_t closed;  // while non-zero, only POST_ALWAYS posts are queued (never set here)
     int32_t current_code;
     int64_t current_window;
     int64_t current_object;

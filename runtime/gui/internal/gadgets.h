@@ -40,7 +40,7 @@ struct GadgetRecord {
     HWND control; // live while not null
     const GadgetKind* kind;
     WNDPROC previous_proc;
-    intptr_t kind_data[4]; // per-gadget data of other kinds; a button uses none
+    intptr_t kind_data[4]; // per-gadget data of other kinds (a button uses none: never set here)
 };
 // The registry finds a gadget's record by its control, which it reads as the first field.
 static_assert(offsetof(GadgetRecord, control) == 0 &&
@@ -51,9 +51,10 @@ struct GadgetListState {
     HWND current; // receives new gadgets as children
     HFONT font;   // sent to every new gadget
     HWND* stack;  // container stack, from the runtime heap
-    int32_t depth;
+    int32_t depth;  // containers on the stack (no gadget kind here is one: always 0)
     int32_t capacity;
-    HWND auxiliary; // destroyed by Gadget_End when set
+    HWND auxiliary; // a helper window of other gadget kinds, which Gadget_End destroys (never
+                    // set here)
 };
 
 // Saved gadget list state of one window, kept in the gadget library's list of snapshots and

@@ -13,24 +13,28 @@
 // and its gadget-list snapshot are.
 constexpr wchar_t kWindowIdProperty[] = L"Tavi_WindowID";     // identity + 1
 constexpr wchar_t kFocusProperty[] = L"Tavi_Focus";           // focus at the last deactivation
-constexpr wchar_t kDropAcceptProperty[] = L"Tavi_DropAccept"; // set while an OLE drop target
+// The mark of an OLE drop target: the runtime makes none and never sets it, but removes it from a
+// window or gadget that goes.
+constexpr wchar_t kDropAcceptProperty[] = L"Tavi_DropAccept";
 
 using WindowCallback = LRESULT (*)(HWND handle, UINT message, WPARAM wParam, LPARAM lParam);
 using EraseCallback = LRESULT (*)(WPARAM device_context, HWND handle);
 // Sees every retrieved message first; non-zero keeps it from translation and dispatch.
 using MessageHook = BOOL (*)(MSG* message, WPARAM wParam, LPARAM lParam);
 
-// One live window; allocated zeroed by the window registry.
+// One live window; allocated zeroed by the window registry. The design keeps fields for kinds
+// of window this program never makes: they stay zero, and the message handler honours them
+// should they ever be set.
 struct WindowRecord {
     HWND handle; // live while not null
     ACCEL* accel_entries;
     HACCEL accel_table;
-    WindowCallback callback;
+    WindowCallback callback; // sees every message first (never set here)
     int32_t accel_count;
-    HBRUSH background;
-    HWND mdi_client;
-    EraseCallback erase_callback;
-    uint16_t min_width;
+    HBRUSH background;            // fills the client area, deleted at the close (never set here)
+    HWND mdi_client;              // of an MDI frame (never set here)
+    EraseCallback erase_callback; // erases a window without a brush (never set here)
+    uint16_t min_width;           // tracking bounds, 0 for none (never set here)
     uint16_t min_height;
     uint16_t max_width;
     uint16_t max_height;
@@ -43,14 +47,14 @@ static_assert(offsetof(WindowRecord, handle) == 0 && sizeof(WindowRecord::handle
 
 // The window library's state block.
 struct WindowState {
-    WPARAM last_wparam; // of the last message Event_Wait retrieved
+    WPARAM last_wparam; // of the last message Event_Wait retrieved (read by nothing here)
     LPARAM last_lparam;
-    WindowCallback global_callback;
+    WindowCallback global_callback; // for windows without a callback of their own (never set here)
 };
 
 // The window library's second state block: the hook Event_Wait offers each message to.
 struct WindowHooks {
-    MessageHook message_hook;
+    MessageHook message_hook; // (never set here)
 };
 
 // Moves a window to the centre of the primary screen or of `reference`.
