@@ -1,4 +1,5 @@
 // Push-button gadgets.
+#include "runtime/core/internal/owners.h"
 #include "runtime/gui/internal/gadgets.h"
 
 #include <algorithm>
@@ -12,31 +13,59 @@ const HMENU kDetachedMenuId = reinterpret_cast<HMENU>(static_cast<INT_PTR>(-1));
 constexpr int kMinimumHeight = 24;
 constexpr int kTextPadding = 10;
 
-GadgetKind button_kind{};
-bool button_kind_ready = false;
+// A button has no message handler of its own: its commands reach the event queue.
+constexpr GadgetKind kButtonKind{.kind_code = GADGET_KIND_BUTTON,
+                                 .descriptor_size = sizeof(GadgetKind),
+                                 .get_state = Button_GetState,
+                                 .set_state = Button_SetState,
+                                 .required_size = Button_RequiredSize};
 
-void FillButtonKind() {
-    button_kind = GadgetKind{};
-    button_kind.kind_code = GADGET_KIND_BUTTON;
-    button_kind.descriptor_size = sizeof(GadgetKind);
-    button_kind.get_state = Button_GetState;
-    button_kind.set_state = Button_SetState;
-    button_kind.required_size = Button_RequiredSize;
-}
+// The device context of a control, for as long as the scope lives.
+class ControlDC {
+  public:
+    explicit ControlDC(HWND control) : control_(control), device_(GetDC(control)) {}
+    ~ControlDC() {
+        if (device_) {
+            ReleaseDC(control_, device_);
+        }
+    }
+    ControlDC(const ControlDC&) = delete;
+    ControlDC& operator=(const ControlDC&) = delete;
+    HDC get() const { return device_; }
+
+  private:
+    HWND control_;
+    HDC device_;
+};
+
+// A font selected into a device context, and the one before it put back at the end of the
+// scope; without a font, the device context's default stays.
+class SelectedFont {
+  public:
+    SelectedFont(HDC device, HGDIOBJ font)
+        : device_(device), previous_(device && font ? SelectObject(device, font) : nullptr) {}
+    ~SelectedFont() {
+        if (previous_) {
+            SelectObject(device_, previous_);
+        }
+    }
+    SelectedFont(const SelectedFont&) = delete;
+    SelectedFont& operator=(const SelectedFont&) = delete;
+
+  private:
+    HDC device_;
+    HGDIOBJ previous_;
+};
 
 } // namespace
 
 const GadgetKind* Button_Kind() {
-    return &button_kind;
+    return &kButtonKind;
 }
 
 int64_t Button_Create(int64_t number, int32_t x, int32_t y, int32_t width, int32_t height,
                       const wchar_t* text, uint32_t flags) {
     GadgetListState* state = GadgetList_State();
-    if (!button_kind_ready) {
-        FillButtonKind();
-        button_kind_ready = true;
-    }
     // Without a current gadget list the child has no parent and is not made.
     HWND control = CreateWindowExW(0, L"Button", text ? text : L"", flags | kButtonStyle, x, y,
                                    width, height, state ? state->current : nullptr, kDetachedMenuId,
@@ -50,7 +79,7 @@ int64_t Button_Create(int64_t number, int32_t x, int32_t y, int32_t width, int32
         DestroyWindow(control);
         return 0;
     }
-    return Gadget_Attach(number, record, control, &button_kind);
+    return Gadget_Attach(number, record, control, &kButtonKind);
 }
 
 int64_t Button_GetState(GadgetRecord* record) {
@@ -66,22 +95,19 @@ void Button_RequiredSize(GadgetRecord* record, int32_t* width, int32_t* height) 
     *height = 0;
     HWND control = record->control;
     const int length = GetWindowTextLengthW(control);
-    auto* text = static_cast<wchar_t*>(Runtime_Alloc(sizeof(wchar_t) * (length + 1)));
-    if (!text) {
+    const auto text = RuntimeBlock<wchar_t>::Of(length + 1);
+    if (!text.get()) {
         return;
     }
-    GetWindowTextW(control, text, length + 1);
+    GetWindowTextW(control, text.get(), length + 1);
     SIZE extent{};
-    HDC device = GetDC(control);
-    // Measured in the control's own font; without one, in the device context's default.
-    auto font = reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0));
-    HGDIOBJ old_font = font ? SelectObject(device, font) : nullptr;
-    GetTextExtentPoint32W(device, text, length, &extent);
-    if (old_font) {
-        SelectObject(device, old_font);
+    {
+        // Measured in the control's own font; without one, in the device context's default.
+        const ControlDC device(control);
+        const SelectedFont font(device.get(),
+                                reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0)));
+        GetTextExtentPoint32W(device.get(), text.get(), length, &extent);
     }
-    ReleaseDC(control, device);
-    Runtime_Free(text);
     *width = extent.cx + 2 * GetSystemMetrics(SM_CXEDGE) + kTextPadding;
     *height = std::max<int32_t>(extent.cy + 2 * GetSystemMetrics(SM_CYEDGE), kMinimumHeight);
 }

@@ -1,5 +1,6 @@
 // Starting a child: directly with CreateProcessW on a command line of our own, or through the
 // shell when that fails and no stream was asked for.
+#include "runtime/core/internal/owners.h"
 #include "runtime/process/internal/test_seams.h"
 
 #include <shellapi.h>
@@ -10,50 +11,10 @@
 
 namespace {
 
-// Owns one handle that may be null; closes it unless it was handed on.
-class UniqueHandle {
-  public:
-    UniqueHandle() = default;
-    explicit UniqueHandle(HANDLE handle) : handle_(handle) {}
-    ~UniqueHandle() { reset(); }
-    UniqueHandle(const UniqueHandle&) = delete;
-    UniqueHandle& operator=(const UniqueHandle&) = delete;
-
-    HANDLE get() const { return handle_; }
-    HANDLE* put() {
-        reset();
-        return &handle_;
-    }
-    // The handle in place, for calls that swap it.
-    HANDLE* address() { return &handle_; }
-    HANDLE release() { return std::exchange(handle_, nullptr); }
-    void reset() {
-        if (handle_) {
-            CloseHandle(std::exchange(handle_, nullptr));
-        }
-    }
-
-  private:
-    HANDLE handle_ = nullptr;
-};
-
 // The two ends of one anonymous pipe; our end is the one the program object keeps.
 struct PipeEnds {
     UniqueHandle read;
     UniqueHandle write;
-};
-
-// Frees the command-line buffer on every path.
-class HeapText {
-  public:
-    explicit HeapText(wchar_t* text) : text_(text) {}
-    ~HeapText() { Runtime_Free(text_); }
-    HeapText(const HeapText&) = delete;
-    HeapText& operator=(const HeapText&) = delete;
-    wchar_t* get() const { return text_; }
-
-  private:
-    wchar_t* text_;
 };
 
 // A program object that goes back to the heap unless the launch hands it out.
@@ -345,7 +306,7 @@ intptr_t Program_Launch(const wchar_t* program_path, const wchar_t* parameters,
 
     // Both records are had before anything starts, so that a heap that cannot give them never
     // leaves a child running that nobody tracks.
-    HeapText command_line(Program_BuildCommandLine(path, params));
+    const RuntimeBlock<wchar_t> command_line(Program_BuildCommandLine(path, params));
     ReservedObject object(keep_object);
     InheritList inherit_list;
     if (!command_line.get() || (keep_object && !object.get()) ||
