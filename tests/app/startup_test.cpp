@@ -52,21 +52,48 @@ std::vector<std::string> NamesOf(const Order& order, const Order& then = {}) {
     return names;
 }
 
-// Plays the user while the program runs: notes each message box and closes it, and closes any
-// other window, so that a gate that lets the system through still comes to an end.
+// What the libraries are while the refusal is up, every one of them started: the post-event
+// window, the registries, the support libraries, the apartment; and a window with a button that
+// shutdown must close.
+struct WhileRefused {
+    HWND post_window, window, button;
+};
+WhileRefused while_refused{};
+void LookAtTheLibraries() {
+    HWND post_window = Event_PostWindow();
+    EXPECT_TRUE(IsWindow(post_window));
+    EXPECT_FALSE(IsWindowVisible(post_window)) << "the post-event window is never shown";
+    EXPECT_EQ(FindWindowExW(HWND_MESSAGE, nullptr, L"PostEventClass", nullptr), post_window)
+        << "a message-only window, which no enumeration of the desktop finds";
+    EXPECT_NE(Window_Registry(), nullptr);
+    EXPECT_NE(Gadget_Registry(), nullptr);
+    EXPECT_NE(Memory_Heap(), nullptr);
+    EXPECT_NE(Tls_Slot(), TLS_OUT_OF_INDEXES);
+    EXPECT_GT(Font_ScreenDpiY(), 0);
+    EXPECT_EQ(CoInitialize(nullptr), S_FALSE) << "the thread is already an apartment";
+    CoUninitialize();
+    const auto window = reinterpret_cast<HWND>(Window_Open(
+        0, 100, 100, 250, 70, L"Kestrevel", WS_CAPTION | WS_SYSMENU | WINDOW_CENTER_ON_SCREEN));
+    const auto button = reinterpret_cast<HWND>(Button_Create(0, 1, 1, 248, 30, L"A"));
+    EXPECT_NE(window, nullptr);
+    EXPECT_NE(button, nullptr);
+    while_refused = {post_window, window, button};
+}
+
+// Plays the user while the program runs: looks at the libraries at the first message box, notes
+// each box and closes it.
 std::vector<std::wstring> boxes;
 size_t steps_before_box = 0;
-size_t windows_with_box = 0;
 void CALLBACK PlayTheUser(HWND, UINT, UINT_PTR, DWORD) {
     for (HWND window : driver::TopWindowsOf(GetCurrentProcessId())) {
-        if (driver::ClassOf(window) != L"#32770") {
-            PostMessageW(window, WM_CLOSE, 0, 0);
-            continue;
+        if (driver::ClassOf(window) == L"#32770") {
+            if (boxes.empty()) {
+                steps_before_box = steps_seen.size();
+                LookAtTheLibraries();
+            }
+            boxes.push_back(driver::MessageBoxText(window));
+            EndDialog(window, IDOK);
         }
-        steps_before_box = steps_seen.size();
-        windows_with_box = driver::TopWindowsOf(GetCurrentProcessId()).size();
-        boxes.push_back(driver::MessageBoxText(window));
-        EndDialog(window, IDOK);
     }
 }
 
@@ -83,12 +110,11 @@ void EndTheRunnersWorkspace() {
 } // namespace
 
 TEST(Startup, VersionGateRefusesWindowsSevenAndOlder) {
-    for (int64_t refused : {5, 10, 20, 30, 40, 50, 60, 65, 70, 75, 80}) {
-        EXPECT_FALSE(App_VersionGatePasses(refused)) << refused;
-    }
-    for (int64_t passes : {85, 90, 95, 100, 105, 110, 200}) {
-        EXPECT_TRUE(App_VersionGatePasses(passes)) << passes;
-    }
+    // Windows 7 is the newest refused, Server 2008 R2 the oldest let through, and a version the
+    // table does not know passes.
+    EXPECT_FALSE(App_VersionGatePasses(80));
+    EXPECT_TRUE(App_VersionGatePasses(85));
+    EXPECT_TRUE(App_VersionGatePasses(200));
 }
 
 TEST(Startup, ToolPathIsInTheSystemFolderWhateverTheEnvironmentSays) {
@@ -109,7 +135,6 @@ TEST(Startup, ToolPathIsInTheSystemFolderWhateverTheEnvironmentSays) {
         EXPECT_EQ(std::wstring(state.tool_path), tool) << (system_root ? system_root : L"unset");
     }
     EXPECT_STREQ(state.argument_prefix, L"/set {Default} bootmenupolicy ");
-    EXPECT_EQ(String_Length(state.argument_prefix), 30u);
 
     Env_Set(L"systemroot", saved.get());
 }
@@ -128,67 +153,36 @@ TEST(Startup, LibrariesComeFromTheSystemFolderOnly) {
     DeleteFileW(planted.c_str());
 }
 
-TEST(Startup, LibrariesComeUpAndShutdownTakesThemDownAgain) {
+// A refused start runs the whole start-up and the whole shutdown, as a normal one does; the
+// message comes between them.
+TEST(Startup, LibrariesComeUpAndShutdownTakesThemDownAgainEvenAfterARefusal) {
     AppState& state = App_State();
     EndTheRunnersWorkspace();
     steps_seen.clear();
-    const ScopedSeam watcher(App_StepWatcherSeam(), NoteStep);
-    App_InitLibraries();
-    EXPECT_EQ(steps_seen, NamesOf(kStartOrder)) << "the start-up order";
-    steps_seen.clear();
-    HWND post_window = Event_PostWindow();
-    EXPECT_TRUE(IsWindow(post_window));
-    EXPECT_FALSE(IsWindowVisible(post_window)) << "the post-event window is never shown";
-    EXPECT_EQ(FindWindowExW(HWND_MESSAGE, nullptr, L"PostEventClass", nullptr), post_window)
-        << "a message-only window, which no enumeration of the desktop finds";
-    EXPECT_NE(Window_Registry(), nullptr);
-    EXPECT_NE(Gadget_Registry(), nullptr);
-    EXPECT_NE(Memory_Heap(), nullptr);
-    EXPECT_NE(Tls_Slot(), TLS_OUT_OF_INDEXES);
-    EXPECT_GT(Font_ScreenDpiY(), 0);
-    EXPECT_EQ(String_Capacity(), 16u);
-    EXPECT_EQ(CoInitialize(nullptr), S_FALSE) << "the thread is already an apartment";
-    CoUninitialize();
-
-    App_BuildStrings();
-    const HWND window = reinterpret_cast<HWND>(Window_Open(
-        0, 100, 100, 250, 70, L"Kestrevel", WS_CAPTION | WS_SYSMENU | WINDOW_CENTER_ON_SCREEN));
-    ASSERT_NE(window, nullptr);
-    const HWND button = reinterpret_cast<HWND>(Button_Create(0, 1, 1, 248, 30, L"A"));
-    ASSERT_NE(button, nullptr);
-
-    App_TerminateLibraries();
-    EXPECT_EQ(steps_seen, NamesOf(kShutdownOrder)) << "the shutdown order";
+    boxes.clear();
+    {
+        const ScopedSeam watcher(App_StepWatcherSeam(), NoteStep);
+        const ScopedSeam windows_seven(App_VersionLookupSeam(), []() -> int64_t { return 80; });
+        const UINT_PTR user = SetTimer(nullptr, 0, 50, PlayTheUser);
+        App_Run();
+        KillTimer(nullptr, user);
+    }
+    EXPECT_EQ(boxes,
+              std::vector<std::wstring>{L"You need Windows 8 or higher to use this program"});
+    EXPECT_EQ(steps_before_box, kStartOrder.size()) << "the message comes after start-up";
+    EXPECT_EQ(steps_seen, NamesOf(kStartOrder, kShutdownOrder))
+        << "every library is started and ended, in order";
     // The window library closed the still open window with its button, the event queue took its
     // window and class away, and the heaps of the memory library and the workspace are gone.
-    EXPECT_FALSE(IsWindow(window));
-    EXPECT_FALSE(IsWindow(button));
+    EXPECT_FALSE(IsWindow(while_refused.window));
+    EXPECT_FALSE(IsWindow(while_refused.button));
     EXPECT_EQ(Objects_Get(Window_Registry(), 0), nullptr);
     EXPECT_EQ(Objects_Get(Gadget_Registry(), 0), nullptr);
-    EXPECT_FALSE(IsWindow(post_window));
+    EXPECT_FALSE(IsWindow(while_refused.post_window));
     WNDCLASSEXW post_class{.cbSize = sizeof(WNDCLASSEXW)};
     EXPECT_FALSE(GetClassInfoExW(GetModuleHandleW(nullptr), L"PostEventClass", &post_class));
     EXPECT_EQ(Memory_Heap(), nullptr);
     EXPECT_EQ(String_Capacity(), 0u);
     EXPECT_EQ(state.tool_path, nullptr);
-
-    String_Init(); // for the tests that follow
-}
-
-TEST(Startup, ARefusedStartShowsOnlyItsMessageAndStillEndsEveryLibraryInOrder) {
-    EndTheRunnersWorkspace();
-    steps_seen.clear();
-    const ScopedSeam watcher(App_StepWatcherSeam(), NoteStep);
-    const ScopedSeam windows_seven(App_VersionLookupSeam(), []() -> int64_t { return 80; });
-    const UINT_PTR user = SetTimer(nullptr, 0, 50, PlayTheUser);
-    EXPECT_EQ(App_Run(), 0u) << "the exit code";
-    KillTimer(nullptr, user);
-
-    EXPECT_EQ(boxes,
-              std::vector<std::wstring>{L"You need Windows 8 or higher to use this program"});
-    EXPECT_EQ(windows_with_box, 1u) << "the message is the only window";
-    EXPECT_EQ(steps_before_box, kStartOrder.size()) << "the message comes after start-up";
-    EXPECT_EQ(steps_seen, NamesOf(kStartOrder, kShutdownOrder))
-        << "every library is started and ended, in order";
     String_Init(); // for the tests that follow
 }

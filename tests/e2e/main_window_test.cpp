@@ -374,50 +374,28 @@ TEST_F(MainWindow, MessagesFromOtherProgramsChangeNothing) {
     const DWORD handles = driver::HandleCountOf(kestrevel.process().handle());
     EXPECT_NE(handles, 0u);
 
-    // Another program exchanges the buttons' identifiers, then sets every property of the
-    // runtime's on the window and the buttons to an address that is none, then removes them
-    // all. After each step a real click runs its own button's policy and shows its verdict.
+    // Another program exchanges the buttons' identifiers and sets every property of the
+    // runtime's on the window and the buttons to an address that is none (the gadget tests try
+    // each such write in-process): a real click still runs its own button's policy.
     const LONG_PTR standard_id = GetWindowLongPtrW(buttons[1], GWLP_ID);
     SetWindowLongPtrW(buttons[0], GWLP_ID, standard_id);
     SetWindowLongPtrW(buttons[1], GWLP_ID, legacy_id);
     const std::set<std::wstring> properties = RuntimeProperties({main, buttons[0], buttons[1]});
-    struct Step {
-        const char* what;
-        bool write;   // the properties are written at this step
-        HANDLE value; // what they are set to; null removes them
-        HWND button;
-        const wchar_t* verdict;
-        const char* policy;
-    };
-    const Step steps[] = {
-        {"identifiers exchanged", false, nullptr, buttons[0], kEnabled, "legacy"},
-        {"properties set to a bad address", true, reinterpret_cast<HANDLE>(0x10), buttons[1],
-         kDisabled, "standard"},
-        {"properties removed", true, nullptr, buttons[0], kEnabled, "legacy"},
-    };
-    for (const Step& step : steps) {
-        for (HWND target : {main, buttons[0], buttons[1]}) {
-            for (const std::wstring& name : properties) {
-                if (step.write && step.value) {
-                    SetPropW(target, name.c_str(), step.value);
-                } else if (step.write) {
-                    RemovePropW(target, name.c_str());
-                }
-            }
+    for (HWND target : {main, buttons[0], buttons[1]}) {
+        for (const std::wstring& name : properties) {
+            SetPropW(target, name.c_str(), reinterpret_cast<HANDLE>(0x10));
         }
-        verdict = kestrevel.Click(step.button);
-        ASSERT_NE(verdict, nullptr) << step.what << ": no verdict";
-        EXPECT_EQ(driver::MessageBoxText(verdict), step.verdict) << step.what;
-        kestrevel.Acknowledge(verdict);
-        calls += tool + " /set {Default} bootmenupolicy " + step.policy + "\n";
-        EXPECT_EQ(kestrevel.Calls(), calls) << step.what;
-        ASSERT_TRUE(driver::WaitForVisibility(main, true, kWait)) << step.what;
-        ASSERT_EQ(WaitForSingleObject(kestrevel.process().handle(), 0), WAIT_TIMEOUT)
-            << step.what << ": Kestrevel ended";
     }
+    verdict = kestrevel.Click(buttons[0]);
+    ASSERT_NE(verdict, nullptr) << "no verdict after the writes";
+    EXPECT_EQ(driver::MessageBoxText(verdict), kEnabled);
+    kestrevel.Acknowledge(verdict);
+    calls += tool + " /set {Default} bootmenupolicy legacy\n";
+    EXPECT_EQ(kestrevel.Calls(), calls);
+    ASSERT_TRUE(driver::WaitForVisibility(main, true, kWait));
     ASSERT_TRUE(CaughtUp(buttons[1]));
     EXPECT_EQ(driver::HandleCountOf(kestrevel.process().handle()), handles)
-        << "handles after the first verdict and after three more switches";
+        << "handles after the first verdict and after one more switch";
 
     // A flood of timer messages fills the queue; the close that follows it still gets through,
     // and a second close back to back brings no second credit.
