@@ -144,6 +144,7 @@ def repack(name, comment=b"", extra=b"", twice=False):
         packed.comment = comment
         for info, content in entries + (entries[:1] if twice else []):
             entry = zipfile.ZipInfo(info.filename, info.date_time)
+            entry.create_system, entry.external_attr = info.create_system, info.external_attr
             entry.extra = extra
             packed.writestr(entry, content)
 repack("comment.zip", comment=b"PK\x05\x06" + bytes(18))
@@ -163,9 +164,9 @@ with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED) as z:
     z.write(sys.argv[2], "Kestrevel.exe"); z.write(sys.argv[3], "LISEZMOI.txt")' \
     "$work/tampered/deflated.zip" "$work/Kestrevel.exe" "$work/extra/LISEZMOI.txt"
 refused "$work/tampered/deflated.zip" "a zip whose entries are compressed" "not stored whole"
-cp "$work/published/$zip" "$work/tampered/release.bin"
-refused "$work/tampered/release.bin" "a download whose name says neither program nor zip" \
-    "neither a program"
+cp "$work/published/$zip" "$work/tampered/$zip.download"
+refused "$work/tampered/$zip.download" "a download whose name says neither program nor zip" \
+    "does not say what the download is"
 
 # BUILDINFO: what built it, the same from one packing to the next, outside SHA256SUMS.
 "$tools/pack" "$work/Kestrevel.exe" "$work/again"
