@@ -26,6 +26,8 @@ SEQUENCE, SET, CONTEXT_0, CONTEXT_1 = 0x30, 0x31, 0xA0, 0xA1
 CONSTRUCTED, CLASS, LONG_TAG = 0x20, 0xC0, 0x1F
 # Deeper than any certificate or signature nests; bounds the work a crafted table can ask for.
 MAX_DEPTH = 24
+# More than any chain (and its copies in a time stamp) holds; bounds the search for the chain.
+MAX_CERTIFICATES = 16
 NAMES = {"2.5.4.3": "CN", "2.5.4.5": "serialNumber", "2.5.4.6": "C", "2.5.4.7": "L",
          "2.5.4.8": "ST", "2.5.4.10": "O", "2.5.4.11": "OU", "1.2.840.113549.1.9.1": "emailAddress"}
 
@@ -287,6 +289,8 @@ def signed_data(node, version, content_type, what):
     if [part.whole for part in fields[1].parts] != [signer.digest]:
         raise Refused("%s lists other digest algorithms than its signer's" % what)
     bag = fields[3].parts if len(fields) == 5 else []
+    if len(bag) > MAX_CERTIFICATES:
+        raise Refused("%s carries more certificates than a chain has" % what)
     in_order(bag)
     certificates = [certificate(part) for part in bag]
     allowed = chain(certificates, signer.issuer, signer.serial, what)
