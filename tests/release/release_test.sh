@@ -25,7 +25,8 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 sign() { "$tools/sign" --cert "$work/${3:-cert}.pem" --key "$work/${3:-key}.pem" --ca "$work/ca.pem" "$1" "$2"; }
 pin=()
-check() { "$tools/check-download" --ca "$work/ca.pem" "${pin[@]}" "$1" "$unsigned"; }
+authorities=$work/ca.pem
+check() { "$tools/check-download" --ca "$authorities" "${pin[@]}" "$1" "$unsigned"; }
 # The download is refused, for the given reason when one is given.
 refused() {
     if check "$1" 2>"$work/said"; then
@@ -98,8 +99,28 @@ check "$work/by-other.exe"
 # second signature nested in it, no other unsigned attribute, no certificate outside its
 # signer's chain, no field that no signature covers changed.
 osslsign -TSA-certs "$work/tsa.pem" -TSA-key "$work/tsa.pem" -in "$unsigned" -out "$work/stamped.exe"
-"$tools/check-download" --ca "$work/ca-tsa.pem" "$work/stamped.exe" "$unsigned" 2>/dev/null ||
-    failed "a time-stamped signature was refused"
+authorities=$work/ca-tsa.pem
+check "$work/stamped.exe" 2>/dev/null || failed "a time-stamped signature was refused"
+# A signer below an intermediate that the authorities hold too: the carried copy of the
+# intermediate is checked all the same.
+openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=root -keyout "$work/root.pem" \
+    -out "$work/root.pem" 2>/dev/null
+for name in intermediate:root signer:intermediate; do
+    openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj "/CN=${name%:*}" -CA "$work/${name#*:}.pem" \
+        -CAkey "$work/${name#*:}.pem" -addext extendedKeyUsage=codeSigning \
+        -keyout "$work/${name%:*}.pem" -out "$work/${name%:*}.pem" 2>/dev/null
+    openssl x509 -in "$work/${name%:*}.pem" >>"$work/chain.pem"
+done
+authorities=$work/chain-ca.pem
+cat "$work/root.pem" "$work/intermediate.pem" >"$authorities"
+osslsign -certs "$work/chain.pem" -key "$work/signer.pem" -in "$unsigned" -out "$work/chained.exe"
+check "$work/chained.exe" 2>/dev/null || failed "a signature by a chain of two was refused"
+openssl x509 -in "$work/intermediate.pem" -outform DER -out "$work/intermediate.der"
+/usr/bin/python3 -c 'import sys; data, carried = bytearray(open(sys.argv[1], "rb").read()), open(sys.argv[2], "rb").read()
+data[data.index(carried) + len(carried) - 1] ^= 1; open(sys.argv[3], "wb").write(data)' \
+    "$work/chained.exe" "$work/intermediate.der" "$work/forged.exe"
+refused "$work/forged.exe" "a carried intermediate changed in its signature" "does not verify as it is"
+authorities=$work/ca.pem
 refused "$work/stamped.exe" "a time stamp that does not verify" "time stamp of the download does not hold"
 osslsign -certs "$work/other.pem" -key "$work/other.pem" -nest -in "$work/Kestrevel.exe" -out "$work/nested.exe"
 refused "$work/nested.exe" "a second signature nested in the first" "nested second signature"
