@@ -282,7 +282,7 @@ def signed_data(node, version, content_type, what):
     content = fields[2].expect(SEQUENCE, 2, what)
     if content[0].tag != OID or content[0].content != content_type or \
             content[1].expect(CONTEXT_0, 1, what)[0].tag not in (SEQUENCE, OCTET_STRING):
-        raise Refused("%s signs content of another type than Authenticode's" % what)
+        raise Refused("%s signs content of another type than a signature of its kind" % what)
     if len(fields[-1].parts) != 1:
         raise Refused("%s does not have exactly one signer" % what)
     signer = signer_info(fields[-1].parts[0], "the signer of " + what, version == 1)
