@@ -110,7 +110,7 @@ class Node(namedtuple("Node", "tag whole content parts")):
 
     def expect(self, tag, count=None, what="its signature"):
         if self.tag != tag or (count is not None and len(self.parts or ()) != count):
-            raise Refused("%s is not PKCS#7 signed data as Authenticode makes it" % what)
+            raise Refused("%s is not laid out as it must be" % what)
         return self.parts
 
 
