@@ -150,11 +150,12 @@ write("second.exe", entry + entry, 2 * size)
 write("after.exe", entry + bytes(8), size)
 write("padding.exe", entry[:-1] + b"\x01", size)
 # The entry's revision alone, its type alone, and single bytes that no signature covers: the
-# signed data's version, the NULL of its digest algorithm.
+# signed data's version, the NULL of its digest algorithm, its signer's version.
 write("revision.exe", entry[:4] + struct.pack("<HH", 0x0100, 2) + entry[8:], size)
 write("type.exe", entry[:4] + struct.pack("<HH", 0x0200, 1) + entry[8:], size)
 assert entry[8 + 23:8 + 26] == b"\2\1\1" and entry[8 + 41:8 + 43] == b"\5\0"
-for name, at, value in (("version", 25, 3), ("digests", 41, 4)):
+signer = entry.rindex(b"\2\1\1\x30") - 8 + 2  # the version of the one SignerInfo
+for name, at, value in (("version", 25, 3), ("digests", 41, 4), ("signer", signer, 0)):
     write(name + ".exe", entry[:8 + at] + bytes([value]) + entry[8 + at + 1:], size)
 PY
 refused "$work/grown.exe" "a signature entry grown by 4 KiB" "but its signature takes"
@@ -166,6 +167,7 @@ refused "$work/revision.exe" "a certificate entry of revision 1.0" "not of revis
 refused "$work/type.exe" "a certificate entry of X.509 type" "not of revision 2.0 with PKCS#7"
 refused "$work/version.exe" "signed data of version 3" "not of version 1"
 refused "$work/digests.exe" "a digest algorithm with other parameters" "other digest algorithms"
+refused "$work/signer.exe" "a signer of version 0" "signer of its signature is not of version 1"
 
 cp "$work/Kestrevel.exe" "$work/changed.exe"
 printf '\x90' | dd of="$work/changed.exe" bs=1 seek=4096 conv=notrunc 2>/dev/null
