@@ -3,9 +3,11 @@
 #   - a signed download, as the program or as the release zip, checks out against the unsigned
 #     build it was made from, also when --signer names the certificate that signed it; a one-byte
 #     change, a validly signed program that is not that build, a signature by another certificate
-#     than --signer names, a certificate table that is anything but the one signature, a zip
-#     holding anything besides the program and its read-me, a zip comment that is not a commit's
-#     name, or a download that is not what its name says from its first byte to its last does not;
+#     than --signer names, a certificate table that is anything but the one signature, a PKCS#7
+#     signature holding anything its checks do not cover, a zip holding anything besides what
+#     tools/pack packs, a zip comment that is not a commit's name, or a download that is not what
+#     its name says from its first byte to its last, cut or whole, does not, each refused in a
+#     line; a check that builds its own release leaves the checkout as it was;
 #   - the published zip's comment names the commit, and SIGNER the certificate that signed;
 #   - BUILDINFO names the commit, the source date and this machine's toolchain, is the same from
 #     one packing to the next, stays out of SHA256SUMS, and a toolchain that differs from it is
