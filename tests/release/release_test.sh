@@ -3,10 +3,11 @@
 #   - a signed download, as the program or as the release zip, checks out against the unsigned
 #     build it was made from, also when --signer names the certificate that signed it; a one-byte
 #     change, a validly signed program that is not that build, a signature by another certificate
-#     than --signer names, a certificate table that is anything but the one signature, a zip
-#     holding anything besides the program and the files this source packs beside it, a zip
-#     comment that is not a commit's name, or a download that is not what its name says from its
-#     first byte to its last does not;
+#     than --signer names, a certificate table that is anything but the one signature, a PKCS#7
+#     signature holding anything its checks do not cover, a zip holding anything besides what
+#     tools/pack packs, a zip comment that is not a commit's name, or a download that is not what
+#     its name says from its first byte to its last, cut or whole, does not, each refused in a
+#     line; a check that builds its own release leaves the checkout as it was;
 #   - the published zip's comment names the commit, and SIGNER the certificate that signed;
 #   - BUILDINFO names the commit, the source date and this machine's toolchain, is the same from
 #     one packing to the next, stays out of SHA256SUMS, and a toolchain that differs from it is
@@ -24,7 +25,8 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 sign() { "$tools/sign" --cert "$work/${3:-cert}.pem" --key "$work/${3:-key}.pem" --ca "$work/ca.pem" "$1" "$2"; }
 pin=()
-check() { "$tools/check-download" --ca "$work/ca.pem" "${pin[@]}" "$1" "$unsigned"; }
+authorities=$work/ca.pem
+check() { "$tools/check-download" --ca "$authorities" "${pin[@]}" "$1" "$unsigned"; }
 # The download is refused, for the given reason when one is given.
 refused() {
     if check "$1" 2>"$work/said"; then
@@ -34,6 +36,11 @@ refused() {
     if [ -n "${3:-}" ] && ! grep -q "$3" "$work/said"; then
         cat "$work/said"
         echo "FAILED: $2 was refused, but not because $3"
+        exit 1
+    fi
+    if grep -qv '^\[kestrevel\] ' "$work/said"; then
+        cat "$work/said"
+        echo "FAILED: $2 was refused in more than a line"
         exit 1
     fi
 }
@@ -48,12 +55,20 @@ with zipfile.ZipFile(sys.argv[1], "w") as z:
 version=$(kv_version)
 zip=Kestrevel-$version-x64.zip
 
-for name in cert other; do
-    openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj "/CN=Kestrevel throw-away $name" \
-        -addext extendedKeyUsage=codeSigning -keyout "$work/${name/cert/key}.pem" \
+# The other signer's name would wipe the line on a terminal and write a verdict of its own; the
+# time-stamp service is one that no authority given to the check knows.
+for name in cert other tsa; do
+    subject="/CN=Kestrevel throw-away $name"
+    use=codeSigning
+    [ $name != other ] || subject+=$(printf '\033[2K\rthe download is the build')
+    [ $name != tsa ] || use=critical,timeStamping
+    openssl req -x509 -newkey rsa:2048 -nodes -days 1 -utf8 -subj "$subject" \
+        -addext extendedKeyUsage=$use -keyout "$work/${name/cert/key}.pem" \
         -out "$work/$name.pem" 2>/dev/null
 done
 cat "$work/cert.pem" "$work/other.pem" >"$work/ca.pem"
+cat "$work/ca.pem" "$work/tsa.pem" >"$work/ca-tsa.pem"
+osslsign() { osslsigncode sign -n Kestrevel -h sha256 -certs "$work/cert.pem" -key "$work/key.pem" "$@" >/dev/null; }
 sign "$unsigned" "$work/Kestrevel.exe"
 cmp -s "$unsigned" "$work/Kestrevel.exe" && failed "signing changed nothing"
 check "$work/Kestrevel.exe"
@@ -77,10 +92,44 @@ pin=(--signer "$fingerprint")
 check "$work/published/$zip"
 sign "$unsigned" "$work/by-other.exe" other
 refused "$work/by-other.exe" "a signature by another certificate than --signer names" \
-    "not by the certificate --signer names"
+    'by /CN=Kestrevel throw-away other\\x1b\[2K\\x0dthe download is .*not by the certificate --signer names'
 refused "$unsigned" "an unsigned program when --signer expects a signature" "not signed"
 pin=()
 check "$work/by-other.exe"
+
+# The signature is the one that its checks cover, and nothing else: a time stamp that holds, no
+# second signature nested in it, no other unsigned attribute, no certificate outside its
+# signer's chain, no field that no signature covers changed.
+osslsign -TSA-certs "$work/tsa.pem" -TSA-key "$work/tsa.pem" -in "$unsigned" -out "$work/stamped.exe"
+authorities=$work/ca-tsa.pem
+check "$work/stamped.exe" 2>/dev/null || failed "a time-stamped signature was refused"
+# A signer below an intermediate that the authorities hold too: the carried copy of the
+# intermediate is checked all the same.
+openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=root -keyout "$work/root.pem" \
+    -out "$work/root.pem" 2>/dev/null
+for name in intermediate:root signer:intermediate; do
+    openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj "/CN=${name%:*}" -CA "$work/${name#*:}.pem" \
+        -CAkey "$work/${name#*:}.pem" -addext extendedKeyUsage=codeSigning \
+        -keyout "$work/${name%:*}.pem" -out "$work/${name%:*}.pem" 2>/dev/null
+    openssl x509 -in "$work/${name%:*}.pem" >>"$work/chain.pem"
+done
+authorities=$work/chain-ca.pem
+cat "$work/root.pem" "$work/intermediate.pem" >"$authorities"
+osslsign -certs "$work/chain.pem" -key "$work/signer.pem" -in "$unsigned" -out "$work/chained.exe"
+check "$work/chained.exe" 2>/dev/null || failed "a signature by a chain of two was refused"
+openssl x509 -in "$work/intermediate.pem" -outform DER -out "$work/intermediate.der"
+/usr/bin/python3 -c 'import sys; data, carried = bytearray(open(sys.argv[1], "rb").read()), open(sys.argv[2], "rb").read()
+data[data.index(carried) + len(carried) - 1] ^= 1; open(sys.argv[3], "wb").write(data)' \
+    "$work/chained.exe" "$work/intermediate.der" "$work/forged.exe"
+refused "$work/forged.exe" "a carried intermediate changed in its signature" "does not verify as it is"
+authorities=$work/ca.pem
+refused "$work/stamped.exe" "a time stamp that does not verify" "time stamp of the download does not hold"
+osslsign -certs "$work/other.pem" -key "$work/other.pem" -nest -in "$work/Kestrevel.exe" -out "$work/nested.exe"
+refused "$work/nested.exe" "a second signature nested in the first" "nested second signature"
+osslsign -addUnauthenticatedBlob -in "$unsigned" -out "$work/blob.exe"
+refused "$work/blob.exe" "a signature with an unsigned attribute" "attribute that no signature covers"
+osslsign -ac "$work/other.pem" -in "$unsigned" -out "$work/stranger.exe"
+refused "$work/stranger.exe" "a signature carrying a certificate of another chain" "not of its signer's chain"
 
 # The certificate table holds the one signature and nothing else: no bytes grown inside its
 # entry, no second entry, nothing after it, no padding but zeros.
@@ -102,12 +151,25 @@ write("grown.exe", grown, size + 4096)
 write("second.exe", entry + entry, 2 * size)
 write("after.exe", entry + bytes(8), size)
 write("padding.exe", entry[:-1] + b"\x01", size)
+# The entry's revision alone, its type alone, and single bytes that no signature covers: the
+# signed data's version, the NULL of its digest algorithm, its signer's version.
+write("revision.exe", entry[:4] + struct.pack("<HH", 0x0100, 2) + entry[8:], size)
+write("type.exe", entry[:4] + struct.pack("<HH", 0x0200, 1) + entry[8:], size)
+assert entry[8 + 23:8 + 26] == b"\2\1\1" and entry[8 + 41:8 + 43] == b"\5\0"
+signer = entry.rindex(b"\2\1\1\x30") - 8 + 2  # the version of the one SignerInfo
+for name, at, value in (("version", 25, 3), ("digests", 41, 4), ("signer", signer, 0)):
+    write(name + ".exe", entry[:8 + at] + bytes([value]) + entry[8 + at + 1:], size)
 PY
 refused "$work/grown.exe" "a signature entry grown by 4 KiB" "but its signature takes"
 refused "$work/second.exe" "a certificate table with a second entry" "more than its one entry"
 refused "$work/after.exe" "a signed program with bytes after its certificate table" \
     "bytes follow its certificate table"
 refused "$work/padding.exe" "a signature padded with other bytes than zeros" "padding after"
+refused "$work/revision.exe" "a certificate entry of revision 1.0" "not of revision 2.0 with PKCS#7"
+refused "$work/type.exe" "a certificate entry of X.509 type" "not of revision 2.0 with PKCS#7"
+refused "$work/version.exe" "signed data of version 3" "not of version 1"
+refused "$work/digests.exe" "a digest algorithm with other parameters" "other digest algorithms"
+refused "$work/signer.exe" "a signer of version 0" "signer of its signature is not of version 1"
 
 cp "$work/Kestrevel.exe" "$work/changed.exe"
 printf '\x90' | dd of="$work/changed.exe" bs=1 seek=4096 conv=notrunc 2>/dev/null
@@ -116,6 +178,9 @@ cp "$unsigned" "$work/other.exe"
 printf '\x90' | dd of="$work/other.exe" bs=1 seek=4096 conv=notrunc 2>/dev/null
 sign "$work/other.exe" "$work/other-signed.exe"
 refused "$work/other-signed.exe" "a validly signed program that is not the build"
+"$tools/pack" "$work/other-signed.exe" "$work/other-packed" 2>/dev/null
+refused "$work/other-packed/$zip" "the zip of a validly signed program that is not the build" \
+    "NOT the build of this source (${head:+its zip names commit $head, }this checkout is at commit ${head:-none}"
 mkdir "$work/extra" && cp "$work/Kestrevel.exe" "$work/extra/" && cp "$unsigned" "$work/extra/version.dll"
 pack "$work/planted.zip" "$work/extra/Kestrevel.exe" "$work/extra/version.dll"
 refused "$work/planted.zip" "a zip with a library beside the program"
@@ -135,21 +200,25 @@ cat "$work/published/$zip" "$work/other-signed.exe" >"$work/tampered/after.zip"
 refused "$work/tampered/after.zip" "a zip with bytes after its end" "bytes lie"
 # The genuine entries with other bytes hidden in the archive's comment, in an extra field, or a
 # second program under the same name.
-/usr/bin/python3 -W ignore - "$work/published/$zip" "$work/tampered" <<'PY'
+/usr/bin/python3 -W ignore - "$work/published/$zip" "$work/tampered" "$unsigned" <<'PY'
 import os, sys, zipfile
 source, out = sys.argv[1], sys.argv[2]
+ZIP64_LOCATOR = b"PK\x06\x07" + bytes(16)
+open(os.path.join(out, "Kestrevel.exe"), "wb").write(open(sys.argv[3], "rb").read() + ZIP64_LOCATOR)
 with zipfile.ZipFile(source) as genuine:
     entries = [(info, genuine.read(info)) for info in genuine.infolist()]
-def repack(name, comment=b"", extra=b"", twice=False):
+def repack(name, comment=b"", extra=b"", twice=False, tail=b""):
     with zipfile.ZipFile(os.path.join(out, name), "w") as packed:
         packed.comment = comment
         for info, content in entries + (entries[:1] if twice else []):
             entry = zipfile.ZipInfo(info.filename, info.date_time)
+            entry.create_system, entry.external_attr = info.create_system, info.external_attr
             entry.extra = extra
-            packed.writestr(entry, content)
+            packed.writestr(entry, content + (tail if info is entries[0][0] else b""))
 repack("comment.zip", comment=b"PK\x05\x06" + bytes(18))
 repack("extra.zip", extra=b"\x99\x99\x04\x00MZ!!")
 repack("twice.zip", twice=True)
+repack("zip64.zip", tail=ZIP64_LOCATOR)
 for name, comment in (("commit", b"0" * 40), ("short", b"abc"), ("long", b"0" * 41)):
     repack(name + ".zip", comment=comment)
 PY
@@ -159,14 +228,39 @@ refused "$work/tampered/short.zip" "a zip whose comment is 3 hex digits" "its co
 refused "$work/tampered/long.zip" "a zip whose comment is 41 hex digits" "its comment"
 refused "$work/tampered/extra.zip" "a zip with an extra field" "not stored whole"
 refused "$work/tampered/twice.zip" "a zip with a second program of the same name" "other files"
+refused "$work/tampered/zip64.zip" "a zip whose program ends as a zip64 archive" "also an archive"
+refused "$work/tampered/Kestrevel.exe" "a program that ends as a zip64 archive" "also an archive"
+# Cut inside its first header, its program, its directory, its end record and its comment.
+mkdir "$work/cut"
+length=$(stat -c %s "$work/published/$zip")
+for cut in 20 4000 $((length - 120)) $((length - 50)) $((length - 1)); do
+    head -c "$cut" "$work/published/$zip" >"$work/cut/$cut.zip"
+    refused "$work/cut/$cut.zip" "the zip cut to $cut bytes" "the download is refused"
+done
+refused "$work/cut/missing.zip" "a download that is not there" "no download to read"
 /usr/bin/python3 -c 'import sys, zipfile
 with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED) as z:
     z.write(sys.argv[2], "Kestrevel.exe"); z.write(sys.argv[3], "LISEZMOI.txt")' \
     "$work/tampered/deflated.zip" "$work/Kestrevel.exe" "$work/extra/LISEZMOI.txt"
 refused "$work/tampered/deflated.zip" "a zip whose entries are compressed" "not stored whole"
-cp "$work/published/$zip" "$work/tampered/release.bin"
-refused "$work/tampered/release.bin" "a download whose name says neither program nor zip" \
-    "neither a program"
+cp "$work/published/$zip" "$work/tampered/$zip.download"
+refused "$work/tampered/$zip.download" "a download whose name says neither program nor zip" \
+    "does not say what the download is"
+
+# Checking a download without a build of one's own builds the release aside: dist/ (with the
+# manifests of a release with an address), build-release/ and every other file of the checkout
+# stay as they were.
+mkdir "$work/tree"
+tar -C "$tools/.." --exclude=./.git --exclude='./build*' --exclude=./dist -cf - . | tar -C "$work/tree" -xf -
+cp -r "$work/published" "$work/tree/dist"
+mkdir "$work/tree/build-release" && touch "$work/tree/build-release/build.ninja"
+listing() { (cd "$work/tree" && find . -printf '%p %s %T@\n' -type f -exec sha256sum {} + | sort); }
+before=$(listing)
+# The copy is no repository: the commit's time dates the zip's entries as the checkout's does.
+epoch=$(git -C "$tools/.." log -1 --format=%ct 2>/dev/null || echo 315532800)
+SOURCE_DATE_EPOCH=$epoch "$work/tree/tools/check-download" --ca "$work/ca.pem" "$work/published/$zip" 2>"$work/said" ||
+    { cat "$work/said"; failed "the download failed the check against a build of its own"; }
+[ "$(listing)" = "$before" ] || failed "checking a download changed the checkout: $(diff <(echo "$before") <(listing))"
 
 # BUILDINFO: what built it, the same from one packing to the next, outside SHA256SUMS.
 "$tools/pack" "$work/Kestrevel.exe" "$work/again" --homepage "$homepage"
