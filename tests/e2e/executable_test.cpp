@@ -6,6 +6,7 @@
 
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 TEST(Executable, KeepsItsMitigationsAndImportsOnlyLibrariesTheSystemPins) {
@@ -24,7 +25,6 @@ TEST(Executable, KeepsItsMitigationsAndImportsOnlyLibrariesTheSystemPins) {
     // controls, which the manifest names); any other library imported here would first be looked
     // for beside the program, where anyone may have put one. Libraries loaded at run time go
     // through LoadLibraryExW, never a plain search.
-    // (advapi32 comes with the stack cookies: their random start value is drawn from it.)
     const std::set<std::string> pinned = {"kernel32.dll", "user32.dll", "gdi32.dll",
                                           "comctl32.dll", "ole32.dll",  "msvcrt.dll",
                                           "advapi32.dll"};
@@ -47,7 +47,12 @@ TEST(Executable, KeepsItsMitigationsAndImportsOnlyLibrariesTheSystemPins) {
         }
     }
     EXPECT_TRUE(functions.count("LoadLibraryExW"));
-    EXPECT_TRUE(functions.count("CryptGenRandom")) << "built without stack cookies";
+    // The stack cookies' guard comes from the system's random source, looked up by name; no
+    // cryptographic provider is loaded for it.
+    EXPECT_FALSE(functions.count("CryptAcquireContextA") || functions.count("CryptGenRandom"));
+    const std::string_view mapped(reinterpret_cast<const char*>(base),
+                                  headers->OptionalHeader.SizeOfImage);
+    EXPECT_NE(mapped.find("SystemFunction036"), mapped.npos) << "built without stack cookies";
     for (const char* searching : {"LoadLibraryW", "LoadLibraryA", "LoadLibraryExA"}) {
         EXPECT_FALSE(functions.count(searching)) << searching;
     }
@@ -100,12 +105,14 @@ TEST(Executable, NoLibraryBesideTheProgramEverLoads) {
     // for it before the program's first instruction. So each window that a process makes also
     // looks for "kv_planted.dll" by a plain search, through a hook: the program's first window
     // (the post-event window) is made early in its start-up, and the search must be locked by
-    // then.
+    // then. The stack cookies' random source is drawn even earlier, from a library of the system
+    // folder that is not a known one.
     const std::wstring program = folder + L"Kestrevel.exe";
     const std::wstring traces[] = {folder + L"uxtheme.dll.loaded",
-                                   folder + L"kv_planted.dll.loaded"};
+                                   folder + L"kv_planted.dll.loaded",
+                                   folder + L"cryptbase.dll.loaded"};
     ASSERT_TRUE(CopyFileW(driver::ProgramFile().c_str(), program.c_str(), FALSE));
-    for (const wchar_t* name : {L"uxtheme.dll", L"kv_planted.dll"}) {
+    for (const wchar_t* name : {L"uxtheme.dll", L"kv_planted.dll", L"cryptbase.dll"}) {
         ASSERT_TRUE(
             CopyFileW(driver::PlantedLibraryFile().c_str(), (folder + name).c_str(), FALSE));
     }
@@ -135,7 +142,7 @@ TEST(Executable, NoLibraryBesideTheProgramEverLoads) {
         DeleteFileW(trace.c_str());
     }
     for (const wchar_t* name :
-         {L"Kestrevel.exe", L"uxtheme.dll", L"kv_planted.dll", L"probe.dll"}) {
+         {L"Kestrevel.exe", L"uxtheme.dll", L"kv_planted.dll", L"cryptbase.dll", L"probe.dll"}) {
         DeleteFileW((folder + name).c_str());
     }
     RemoveDirectoryW(folder.c_str());
