@@ -201,23 +201,9 @@ kv_compare_toolchain() {
 # and Windows line ends, so that every Notepad shows it right, and the product's home page at the
 # end when the release has one.
 #   kv_readme OUT [HOMEPAGE]
+KV_HOMEPAGE_LABEL="Page d'accueil de Kestrevel : "
 kv_readme() {
     printf '\xef\xbb\xbf' >"$1"
     sed 's/$/\r/' "$KV_ROOT/docs/LISEZMOI.txt" >>"$1"
-    [ -z "${2:-}" ] || printf '\r\nPage d'"'"'accueil de Kestrevel : %s\r\n' "$2" >>"$1"
-}
-
-# The files the release zip holds beside the program, in their order.
-KV_ZIP_TEXTS=(LISEZMOI.txt guide.html LICENSE.txt THIRD-PARTY-NOTICES.txt)
-
-# Writes the files of KV_ZIP_TEXTS into a folder: the read-me, the user guide as one HTML page
-# (docs/guide.md rendered with its pictures inside), and the licence and the notices of the
-# compiler's runtime, with Windows line ends.
-#   kv_zip_texts FOLDER [HOMEPAGE]
-kv_zip_texts() {
-    kv_readme "$1/LISEZMOI.txt" "${2:-}"
-    /usr/bin/python3 -B "$KV_ROOT/tools/guide_html.py" "$KV_ROOT/docs/guide.md" "$1/guide.html" ||
-        kv_fail "the guide could not be rendered"
-    sed 's/$/\r/' "$KV_ROOT/LICENSE" >"$1/LICENSE.txt"
-    sed 's/$/\r/' "$KV_ROOT/docs/THIRD-PARTY-NOTICES.txt" >"$1/THIRD-PARTY-NOTICES.txt"
+    [ -z "${2:-}" ] || printf '\r\n%s%s\r\n' "$KV_HOMEPAGE_LABEL" "$2" >>"$1"
 }

@@ -65,13 +65,18 @@ class Page(html.parser.HTMLParser):
 
     def handle_starttag(self, tag, attributes):
         attributes = dict(attributes)
-        self.lang = attributes.get("lang", self.lang) if tag == "html" else self.lang
-        self.charset = attributes.get("charset", self.charset) if tag == "meta" else self.charset
-        self.ids |= {attributes["id"]} if "id" in attributes else set()
-        self.headings += tag in ("h1", "h2", "h3", "h4", "h5", "h6")
-        self.links += [attributes["href"]] if tag == "a" and "href" in attributes else []
-        self.sources += [attributes.get("src") or attributes.get("href") or ""] \
-            if tag in ("img", "script", "link", "iframe", "object") else []
+        if tag == "html":
+            self.lang = attributes.get("lang")
+        if tag == "meta" and "charset" in attributes:
+            self.charset = attributes["charset"]
+        if "id" in attributes:
+            self.ids.add(attributes["id"])
+        if tag in ("h1", "h2", "h3", "h4", "h5", "h6"):
+            self.headings += 1
+        if tag == "a" and "href" in attributes:
+            self.links.append(attributes["href"])
+        if tag in ("img", "script", "link", "iframe", "object"):
+            self.sources.append(attributes.get("src") or attributes.get("href") or "")
 
 
 guide = text("docs", "guide.md")
